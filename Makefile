@@ -1,0 +1,35 @@
+# Front door for building, running and testing kwt. Each target installs
+# the Debian packages it needs first.
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX ?= /usr/local
+EXAMPLES = examples/kwt.err examples/yy.lrt examples/yytab.h
+
+.PHONY: all build demo test test-sanitize install clean
+
+all: build
+
+build:
+	@scripts/install-deps.sh build test
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	$(BUILD)/kwt $(EXAMPLES)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-sanitize:
+	@scripts/install-deps.sh build test
+	cmake -S . -B $(SANITIZE_BUILD) -DKWT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -1,0 +1,158 @@
+// The console operations on the Win32 console API, one call each.
+//
+// Text written at the cursor is laid out by LayOutRow first, so the bytes
+// the console receives never act on it: tabs are expanded here, C0 control
+// bytes and DEL become a placeholder cell, and nothing runs past the row.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <climits>
+#include <string>
+
+#include "platform/console.h"
+#include "platform/layout.h"
+
+namespace {
+
+constexpr int kDefaultWidth = 80;
+// Shown in place of a byte the console would act on.
+constexpr char kPlaceholder = '?';
+// The line width FormatMessage breaks the system's text at.
+constexpr DWORD kErrorTextFlags =
+    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | 40;
+static_assert(kErrorTextFlags == 0x1128, "allocate, from system, lines of 40");
+constexpr DWORD kErrorTextLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+constexpr DWORD kErrorTextMinimumSize = 512;
+constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONEXCLAMATION | MB_SETFOREGROUND;
+
+// Where the next write lands in its row, and how wide rows are. The console
+// is asked only when the program asks it; in between these follow the cursor
+// moves and the cells written.
+int cursorColumn = 0;
+int bufferWidth = kDefaultWidth;
+
+HANDLE AsHandle(ConsoleHandle handle) { return static_cast<HANDLE>(handle); }
+
+// A buffer position as the console takes it; false when it cannot be one.
+bool ToCoord(int column, int row, COORD* position) {
+    if (column < SHRT_MIN || column > SHRT_MAX || row < SHRT_MIN || row > SHRT_MAX) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    position->X = static_cast<SHORT>(column);
+    position->Y = static_cast<SHORT>(row);
+    return true;
+}
+
+void StoreFilled(uint32_t* filled, DWORD count) {
+    if (filled != nullptr) *filled = static_cast<uint32_t>(count);
+}
+
+}  // namespace
+
+ConsoleHandle ConsoleInputHandle() { return GetStdHandle(STD_INPUT_HANDLE); }
+
+ConsoleHandle ConsoleOutputHandle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+bool ConsoleGetBufferInfo(ConsoleHandle output, ConsoleBufferInfo* info) {
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    if (!GetConsoleScreenBufferInfo(AsHandle(output), &buffer)) return false;
+    info->width = buffer.dwSize.X;
+    info->height = buffer.dwSize.Y;
+    info->attribute = buffer.wAttributes;
+    bufferWidth = buffer.dwSize.X > 0 ? buffer.dwSize.X : kDefaultWidth;
+    cursorColumn = buffer.dwCursorPosition.X;
+    return true;
+}
+
+bool ConsoleSetCursor(ConsoleHandle output, int column, int row) {
+    COORD position{};
+    if (!ToCoord(column, row, &position)) return false;
+    if (!SetConsoleCursorPosition(AsHandle(output), position)) return false;
+    cursorColumn = column;
+    return true;
+}
+
+bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length) {
+    std::string cells;
+    const int start = cursorColumn;
+    LayOutRow(text, length, start, bufferWidth, [&cells](int, unsigned char byte) {
+        // Bytes of 0x80 and above are glyphs of the code page.
+        const bool acts = byte < 0x80 && IsControlByte(byte);
+        cells += acts ? kPlaceholder : static_cast<char>(byte);
+    });
+    DWORD written = 0;
+    if (!WriteConsoleA(AsHandle(output), cells.data(), static_cast<DWORD>(cells.size()), &written,
+                       nullptr)) {
+        return false;
+    }
+    cursorColumn = start + static_cast<int>(written);
+    return true;
+}
+
+bool ConsoleFillCharacter(ConsoleHandle output, char character, uint32_t count, int column,
+                          int row, uint32_t* filled) {
+    COORD position{};
+    if (!ToCoord(column, row, &position)) return false;
+    DWORD done = 0;
+    const bool ok =
+        FillConsoleOutputCharacterA(AsHandle(output), character, count, position, &done) != 0;
+    StoreFilled(filled, done);
+    return ok;
+}
+
+bool ConsoleFillAttribute(ConsoleHandle output, ConsoleAttribute attribute, uint32_t count,
+                          int column, int row, uint32_t* filled) {
+    COORD position{};
+    if (!ToCoord(column, row, &position)) return false;
+    DWORD done = 0;
+    const bool ok =
+        FillConsoleOutputAttribute(AsHandle(output), attribute, count, position, &done) != 0;
+    StoreFilled(filled, done);
+    return ok;
+}
+
+bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
+    return SetConsoleTextAttribute(AsHandle(output), attribute) != 0;
+}
+
+bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    if (!ReadConsoleInputA(AsHandle(input), &record, 1, &read)) return false;
+    *event = ConsoleEvent{};
+    if (read == 1 && record.EventType == KEY_EVENT) {
+        event->isKey = true;
+        event->keyDown = record.Event.KeyEvent.bKeyDown != 0;
+        event->virtualKey = record.Event.KeyEvent.wVirtualKeyCode;
+    }
+    return true;
+}
+
+bool ConsoleDiscardInput(ConsoleHandle input) {
+    return FlushConsoleInputBuffer(AsHandle(input)) != 0;
+}
+
+void ConsoleSleep(unsigned milliseconds) { Sleep(milliseconds); }
+
+void ConsoleBeep(unsigned frequency, unsigned milliseconds) { Beep(frequency, milliseconds); }
+
+int ConsoleLastError() { return static_cast<int>(GetLastError()); }
+
+char* ConsoleErrorText(int code) {
+    char* text = nullptr;
+    const DWORD length =
+        FormatMessageA(kErrorTextFlags, nullptr, static_cast<DWORD>(code), kErrorTextLanguage,
+                       reinterpret_cast<LPSTR>(&text), kErrorTextMinimumSize, nullptr);
+    return length != 0 ? text : nullptr;
+}
+
+void ConsoleFreeErrorText(char* text) { LocalFree(text); }
+
+void ConsoleWarningTone() { MessageBeep(MB_ICONEXCLAMATION); }
+
+bool ConsoleAskYesNo(const char* text, const char* caption) {
+    // MessageBoxA gives 0 where no box can be shown: that is a no too.
+    return MessageBoxA(nullptr, text, caption, kQuestionStyle) == IDYES;
+}

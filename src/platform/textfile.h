@@ -1,0 +1,40 @@
+// A text-mode line reader that behaves the same on every platform.
+//
+// It reads a file in binary and gives what a C runtime's read-text mode
+// gives on the console's home platform: a carriage return right before a
+// line feed is dropped, byte 0x1A ends the file, and positions are byte
+// offsets in the file. Reads go through a buffer of our own, so asking for
+// the position costs no system call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct TextFile;
+
+// Opens `path` for reading. Returns null and leaves errno set on failure;
+// a directory fails with EISDIR.
+TextFile* TextOpen(const char* path);
+
+// Closes the file; null is allowed and does nothing.
+void TextClose(TextFile* file);
+
+// Reads like fgets into `size` bytes: at most size - 1 characters, up to and
+// including a line feed. Returns `buffer`, or null when nothing was read
+// because the file (or its readable part) has ended or a read failed.
+char* TextGets(char* buffer, int size, TextFile* file);
+
+// The byte offset of the next character to be read.
+int32_t TextTell(const TextFile* file);
+
+// Moves to byte offset `offset` from the start of the file and clears the
+// end-of-file state. Returns false (nothing moved) for a negative offset or
+// when the system cannot seek.
+bool TextSeek(TextFile* file, int32_t offset);
+
+// True once a read has met the end of the file.
+bool TextEof(const TextFile* file);
+
+// Offsets are 32-bit signed numbers, so reading stops before the byte at
+// this offset: a larger file reads as if it ended there.
+constexpr int64_t kTextFileMaxOffset = INT32_MAX;
