@@ -18,10 +18,12 @@ namespace {
 constexpr int kDefaultWidth = 80;
 // Shown in place of a byte the console would act on.
 constexpr char kPlaceholder = '?';
-// The line width FormatMessage breaks the system's text at.
-constexpr DWORD kErrorTextFlags =
-    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | 40;
-static_assert(kErrorTextFlags == 0x1128, "allocate, from system, lines of 40");
+// Allocated text from the system's table, in lines of at most 40
+// characters. Inserts such as %1 are left as they stand: without them a
+// message that has inserts would read arguments that were never passed.
+constexpr DWORD kErrorTextFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                  FORMAT_MESSAGE_IGNORE_INSERTS | 40;
+static_assert(kErrorTextFlags == 0x1328, "allocate, from system, no inserts, lines of 40");
 constexpr DWORD kErrorTextLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 constexpr DWORD kErrorTextMinimumSize = 512;
 constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONEXCLAMATION | MB_SETFOREGROUND;
