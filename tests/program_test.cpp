@@ -19,7 +19,7 @@ const std::string kBanner =
     "Zorvex DeBugger [KWT], Version 2.0\n"
     "Replays an LR parser's debug trace against its state listing.\n\n";
 
-struct Run {
+struct Outcome {
     int status = -1;  // exit status, or -1 when it did not exit normally
     std::string out;
     std::string err;
@@ -27,7 +27,7 @@ struct Run {
 
 // Runs kwt with `arguments`, standard input from /dev/null and both output
 // streams into files; gives up (and fails) after `seconds`.
-Run RunKwt(const std::vector<std::string>& arguments, int seconds = 20) {
+Outcome RunKwt(const std::vector<std::string>& arguments, int seconds = 20) {
     TempDir scratch;
     const std::string outPath = scratch.Path("out");
     const std::string errPath = scratch.Path("err");
@@ -46,7 +46,7 @@ Run RunKwt(const std::vector<std::string>& arguments, int seconds = 20) {
         execv(KWT_BINARY, argv.data());
         _exit(127);
     }
-    Run run;
+    Outcome run;
     int waitStatus = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (waitpid(child, &waitStatus, WNOHANG) == 0) {
@@ -78,7 +78,7 @@ protected:
 TEST_F(Program, WithoutThreeFilesItShowsUsage) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
-        const Run run = RunKwt(arguments);
+        const Outcome run = RunKwt(arguments);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, kBanner + "Need the name of the YACC include file. Exiting\n"
                                      "example: " KWT_BINARY " kwt.err yy.lrt yytab.h\n");
@@ -87,21 +87,21 @@ TEST_F(Program, WithoutThreeFilesItShowsUsage) {
 }
 
 TEST_F(Program, AMissingHeaderEndsWith2BeforeTheListingIsRead) {
-    const Run run = RunKwt({trace, listing, dir.Path("absent.h")});
+    const Outcome run = RunKwt({trace, listing, dir.Path("absent.h")});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, kBanner + "Cannot read YACC include file. Exiting\n");
     EXPECT_EQ(run.err, "Cannot open file!: No such file or directory\n");
 }
 
 TEST_F(Program, AHeaderWithoutDefinitionsEndsWith2) {
-    const Run run = RunKwt({trace, listing, dir.Write("empty.h", "#define GUARD\n")});
+    const Outcome run = RunKwt({trace, listing, dir.Write("empty.h", "#define GUARD\n")});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, kBanner + "Cannot read YACC include file. Exiting\n");
     EXPECT_EQ(run.err, "");
 }
 
 TEST_F(Program, AMissingListingEndsWith3) {
-    const Run run = RunKwt({trace, dir.Path("absent.lrt"), header});
+    const Outcome run = RunKwt({trace, dir.Path("absent.lrt"), header});
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.out, kBanner);
     EXPECT_EQ(run.err,
@@ -109,7 +109,7 @@ TEST_F(Program, AMissingListingEndsWith3) {
 }
 
 TEST_F(Program, AMissingTraceEndsWith4AfterTheListingIsRead) {
-    const Run run = RunKwt({dir.Path("absent.err"), listing, header});
+    const Outcome run = RunKwt({dir.Path("absent.err"), listing, header});
     EXPECT_EQ(run.status, 4);
     EXPECT_EQ(run.out, kBanner + "Reading the state file...\nState    3\n");
     EXPECT_EQ(run.err, "Cannot open YACC Trace file!: No such file or directory\n");
@@ -117,7 +117,7 @@ TEST_F(Program, AMissingTraceEndsWith4AfterTheListingIsRead) {
 
 TEST_F(Program, DirectoriesAreRefusedWithTheirInputsStatus) {
     EXPECT_EQ(RunKwt({trace, listing, dir.path()}).status, 2);
-    const Run listingRun = RunKwt({trace, dir.path(), header});
+    const Outcome listingRun = RunKwt({trace, dir.path(), header});
     EXPECT_EQ(listingRun.status, 3);
     EXPECT_EQ(listingRun.err,
               "Cannot open YACC LRT file! Use '-v' flag with YACC: Is a directory\n");
@@ -126,7 +126,7 @@ TEST_F(Program, DirectoriesAreRefusedWithTheirInputsStatus) {
 
 TEST_F(Program, WithoutATerminalItStopsAtTheFirstConsoleFailure) {
     // Extra arguments change nothing.
-    const Run run = RunKwt({trace, listing, header, "extra", "more"});
+    const Outcome run = RunKwt({trace, listing, header, "extra", "more"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, kBanner + "Reading the state file...\nState    3\nNULL handle, process error\n");
     EXPECT_NE(run.err.find("kwt: Error 9 from GetConsoleScreenBufferInfo on line "), std::string::npos)
@@ -135,7 +135,7 @@ TEST_F(Program, WithoutATerminalItStopsAtTheFirstConsoleFailure) {
 
 TEST_F(Program, TheExampleFilesIndexWithProgress) {
     const std::string examples = KWT_EXAMPLES_DIR;
-    const Run run = RunKwt({examples + "/kwt.err", examples + "/yy.lrt", examples + "/yytab.h"});
+    const Outcome run = RunKwt({examples + "/kwt.err", examples + "/yy.lrt", examples + "/yytab.h"});
     EXPECT_EQ(run.out.rfind(kBanner + "Reading the state file...\nState   10\rState   20\r", 0), 0u)
         << run.out;
     EXPECT_EQ(run.status, 1);  // no terminal to browse on
