@@ -1,0 +1,1 @@
+// Broken and hostile input through the real program.

@@ -1,0 +1,1 @@
+// Browsing the real program in a terminal.
