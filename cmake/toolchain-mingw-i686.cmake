@@ -17,3 +17,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The C++ runtime goes into the executable, so kwt.exe needs no DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# ctest runs the test executables under Wine where it is installed.
+find_program(KWT_WINE NAMES wine)
+if(KWT_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KWT_WINE})
+endif()

@@ -462,7 +462,7 @@ TEST_F(BrowserDeathTest, NullHandlesAreAnnouncedOnStandardOutput) {
     EXPECT_EXIT(
         {
             std::atexit(EchoCapturedStdout);
-            if (std::freopen(capturedStdout.c_str(), "w", stdout) == nullptr) std::abort();
+            if (std::freopen(capturedStdout.c_str(), "wb", stdout) == nullptr) std::abort();
             mc::UseNullHandles();
             RunConsole(mc::Input(), mc::Output());  // the first report is declined
         },

@@ -182,16 +182,19 @@ TEST_F(ConsoleOutput, APositionOutsideTheBufferFails) {
 
 TEST_F(ConsoleOutput, TheReportCarriesTheSystemTextInFortyColumnLines) {
     mc::AnswerNext(true);
-    perr("process", 42, "ReadConsoleInput", ENOTRECOVERABLE);
+    perr("process", 42, "ReadConsoleInput", ENOENT);
+    ASSERT_EQ(mc::Questions().size(), 1u);
+    EXPECT_EQ(mc::Questions()[0].text,
+              "process: Error " + std::to_string(ENOENT) +
+                  " from ReadConsoleInput on line 42:\nNo such file or directory\n\nContinue execution?");
+#ifdef ELIBMAX  // the Windows C runtime has no text longer than a line
     mc::AnswerNext(true);
     perr("kwt", 7, "GetConsoleScreenBufferInfo", ELIBMAX);
     ASSERT_EQ(mc::Questions().size(), 2u);
-    EXPECT_EQ(mc::Questions()[0].text,
-              "process: Error " + std::to_string(ENOTRECOVERABLE) +
-                  " from ReadConsoleInput on line 42:\nState not recoverable\n\nContinue execution?");
     const Report report = ParseReport(mc::Questions()[1].text);
     EXPECT_EQ(report.rest,
               "Attempting to link in too many shared\nlibraries\n\nContinue execution?");
+#endif
 }
 
 TEST(ErrorText, WrapsAtBlanksAndCutsWordsLongerThanALine) {

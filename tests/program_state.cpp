@@ -5,6 +5,12 @@
 
 #include "kwt.h"
 
+#ifdef _WIN32
+constexpr char kNullDevice[] = "NUL";
+#else
+constexpr char kNullDevice[] = "/dev/null";
+#endif
+
 void ResetProgramState() {
     TextClose(pfileLRT);
     pfileLRT = nullptr;
@@ -25,7 +31,7 @@ void ResetProgramState() {
 bool OpenListingQuietly(const std::string& listing) {
     std::fflush(stdout);
     const int saved = dup(1);
-    std::FILE* sink = std::fopen("/dev/null", "w");
+    std::FILE* sink = std::fopen(kNullDevice, "w");
     dup2(fileno(sink), 1);
     const bool opened = OpenLRT(listing.c_str());
     std::fflush(stdout);

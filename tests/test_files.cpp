@@ -1,22 +1,38 @@
 #include "test_files.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <unistd.h>
+#include <system_error>
 
+namespace fs = std::filesystem;
+
+// A new directory under the system's temporary directory (TMPDIR, or TMP
+// and TEMP on Windows); a name already taken is never reused.
 TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/kwt-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    const fs::path base = fs::temp_directory_path();
+    std::random_device seed;
+    std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = base / ("kwt-test-" + std::to_string(random()));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate.string();
+            return;
+        }
+        if (error) throw std::runtime_error("cannot make a test directory: " + error.message());
+    }
+    throw std::runtime_error("cannot find a free name for a test directory");
 }
 
 TempDir::~TempDir() {
-    const std::string command = "rm -rf '" + path_ + "'";
-    if (std::system(command.c_str()) != 0) std::perror("removing a test directory");
+    std::error_code error;
+    fs::remove_all(path_, error);
+    if (error) std::fprintf(stderr, "removing a test directory: %s\n", error.message().c_str());
 }
 
 std::string TempDir::Path(const std::string& name) const { return path_ + "/" + name; }

@@ -27,6 +27,11 @@ bool IsDirectory(std::FILE* stream) {
     return fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool IsDirectoryPath(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 // Makes sure a byte is waiting at `next`; false at the end of the data.
 bool FillChunk(TextFile* file) {
     if (file->next < file->chunkLength) return true;
@@ -53,7 +58,12 @@ int PeekByte(TextFile* file) {
 
 TextFile* TextOpen(const char* path) {
     std::FILE* stream = std::fopen(path, "rb");
-    if (stream == nullptr) return nullptr;
+    if (stream == nullptr) {
+        // Windows refuses to open a directory at all, with EACCES.
+        const int reason = errno;
+        errno = reason == EACCES && IsDirectoryPath(path) ? EISDIR : reason;
+        return nullptr;
+    }
     if (IsDirectory(stream)) {
         std::fclose(stream);
         errno = EISDIR;
