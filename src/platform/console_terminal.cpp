@@ -282,7 +282,9 @@ struct ExtraKey {
     uint16_t virtualKey;
 };
 
-constexpr std::array<ExtraKey, 26> kExtraKeys = {{
+constexpr std::array<ExtraKey, 30> kExtraKeys = {{
+    {"\033[A", VirtualKey::kUp},        {"\033OA", VirtualKey::kUp},
+    {"\033[B", VirtualKey::kDown},      {"\033OB", VirtualKey::kDown},
     {"\033[F", VirtualKey::kEnd},       {"\033OF", VirtualKey::kEnd},
     {"\033[4~", VirtualKey::kEnd},      {"\033[8~", VirtualKey::kEnd},
     {"\033[H", VirtualKey::kHome},      {"\033OH", VirtualKey::kHome},
