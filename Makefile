@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 EXAMPLES = examples/kwt.err examples/yy.lrt examples/yytab.h
 
-.PHONY: all build demo test test-sanitize windows windows-test install clean
+.PHONY: all build demo test test-sanitize fuzz windows windows-test install clean
 
 all: build
 
@@ -28,6 +28,11 @@ test-sanitize:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 
+# The readers under libFuzzer, FUZZ_SECONDS each (default 60).
+fuzz:
+	@scripts/install-deps.sh fuzz
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
 # dist/kwt.exe: the 32-bit Windows build, cross-compiled with mingw-w64.
 windows:
 	scripts/windows-build.sh
@@ -40,4 +45,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) build-win32 build-win64 dist
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz build-win32 build-win64 dist

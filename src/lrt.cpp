@@ -45,7 +45,7 @@ int32_t FindEndOfLastState() {
 }  // namespace
 
 bool ReadTextLine(TextFile* file, TextLine& line) {
-    TextLine read;
+    TextLine read{};
     if (TextGets(read.data(), static_cast<int>(read.size()), file) == nullptr) return false;
     char* newline = std::strchr(read.data(), '\n');
     if (newline != nullptr) *newline = '\0';

@@ -1,0 +1,3 @@
+şÿ
+#define A 1
+#define B 2

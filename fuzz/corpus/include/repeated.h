@@ -1,0 +1,2 @@
+ý#define R 1
+#DEFINE S -2
