@@ -22,6 +22,8 @@ constexpr std::size_t kHeaderWordColumn = 31;
 constexpr uint32_t kProgressEvery = 10;
 
 bool IsStateHeader(const char* line) {
+    // Nearly every line fails on its first character: decide those without a call.
+    if (line[0] != kHeaderStart[0]) return false;
     if (std::strncmp(line, kHeaderStart, kHeaderStartLength) != 0) return false;
     if (std::strlen(line) < kHeaderWordColumn + kHeaderWordLength) return false;
     return std::strncmp(line + kHeaderWordColumn, kHeaderWord, kHeaderWordLength) == 0;
@@ -45,11 +47,15 @@ int32_t FindEndOfLastState() {
 }  // namespace
 
 bool ReadTextLine(TextFile* file, TextLine& line) {
-    TextLine read{};
-    if (TextGets(read.data(), static_cast<int>(read.size()), file) == nullptr) return false;
-    char* newline = std::strchr(read.data(), '\n');
+    // Straight into the line, which TextRead leaves as it was when it reads
+    // nothing; the bytes after the terminator are cleared, so that nothing
+    // of an earlier line stays behind.
+    const int count = TextRead(line.data(), static_cast<int>(line.size()), file);
+    if (count == 0) return false;
+    const std::size_t used = static_cast<std::size_t>(count) + 1;
+    std::memset(line.data() + used, 0, line.size() - used);
+    char* newline = std::strchr(line.data(), '\n');
     if (newline != nullptr) *newline = '\0';
-    line = read;
     return true;
 }
 

@@ -82,8 +82,8 @@ void TextClose(TextFile* file) {
     delete file;
 }
 
-char* TextGets(char* buffer, int size, TextFile* file) {
-    if (file == nullptr || buffer == nullptr || size < 2 || file->atEnd) return nullptr;
+int TextRead(char* buffer, int size, TextFile* file) {
+    if (file == nullptr || buffer == nullptr || size < 2 || file->atEnd) return 0;
     int count = 0;
     while (count < size - 1) {
         int byte = PeekByte(file);
@@ -99,8 +99,12 @@ char* TextGets(char* buffer, int size, TextFile* file) {
         buffer[count++] = static_cast<char>(byte);
         if (byte == '\n') break;
     }
-    buffer[count] = '\0';
-    return count > 0 ? buffer : nullptr;
+    if (count > 0) buffer[count] = '\0';
+    return count;
+}
+
+char* TextGets(char* buffer, int size, TextFile* file) {
+    return TextRead(buffer, size, file) > 0 ? buffer : nullptr;
 }
 
 int32_t TextTell(const TextFile* file) {

@@ -21,8 +21,13 @@ void TextClose(TextFile* file);
 
 // Reads like fgets into `size` bytes: at most size - 1 characters, up to and
 // including a line feed. Returns `buffer`, or null when nothing was read
-// because the file (or its readable part) has ended or a read failed.
+// because the file (or its readable part) has ended or a read failed; the
+// buffer is then left as it was.
 char* TextGets(char* buffer, int size, TextFile* file);
+
+// As TextGets, but gives the number of characters read (the terminator not
+// counted), and 0, with the buffer left as it was, when nothing was read.
+int TextRead(char* buffer, int size, TextFile* file);
 
 // The byte offset of the next character to be read.
 int32_t TextTell(const TextFile* file);
