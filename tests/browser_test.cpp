@@ -6,11 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "console_report.h"
 #include "kwt.h"
 #include "memory_console.h"
 #include "program_state.h"
@@ -30,33 +29,6 @@ std::string Field(const std::string& text) {
     return field;
 }
 std::string Shown(int row) { return mc::Row(row).substr(0, 79); }
-
-std::string SourceLine(const std::string& unit, int line) {
-    std::ifstream source(std::string(KWT_SOURCE_DIR) + "/" + unit + ".cpp");
-    std::string text;
-    for (int i = 0; i < line && std::getline(source, text); ++i) {
-    }
-    return text;
-}
-
-// The report names unit, label and code; its line is the perr call right
-// after the failing console call.
-void ExpectReport(std::size_t index, const std::string& unit, const std::string& label, int code,
-                  const std::string& call) {
-    ASSERT_LT(index, mc::Questions().size());
-    static const std::regex first(R"(^(\w+): Error (-?\d+) from (\w+) on line (\d+):\n)");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(mc::Questions()[index].text, match, first));
-    EXPECT_EQ(match[1], unit);
-    EXPECT_EQ(std::stoi(match[2]), code);
-    EXPECT_EQ(match[3], label);
-    const int line = std::stoi(match[4]);
-    EXPECT_NE(SourceLine(unit, line).find("perr(kUnit, __LINE__, \"" + label + "\""),
-              std::string::npos) << unit << ".cpp line " << line;
-    const std::string around =
-        SourceLine(unit, line - 2) + SourceLine(unit, line - 1) + SourceLine(unit, line);
-    EXPECT_NE(around.find(call), std::string::npos) << unit << ".cpp line " << line;
-}
 
 // Shown first but never interpreted, then: a move with a token, a line
 // naming state 0 (ignored), an error recovery (token kept), another move.

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "console_report.h"
 #include "kwt.h"
 #include "memory_console.h"
 #include "platform/error_text.h"
@@ -15,53 +15,6 @@
 namespace mc = memory_console;
 
 namespace {
-
-struct Report {
-    std::string unit;
-    int code = 0;
-    std::string label;
-    int line = 0;
-    std::string rest;  // everything after the first line
-};
-
-Report ParseReport(const std::string& text) {
-    static const std::regex first(R"(^(\w+): Error (-?\d+) from (\w+) on line (\d+):\n)");
-    std::smatch match;
-    Report report;
-    if (std::regex_search(text, match, first)) {
-        report.unit = match[1];
-        report.code = std::stoi(match[2]);
-        report.label = match[3];
-        report.line = std::stoi(match[4]);
-        report.rest = match.suffix();
-    }
-    return report;
-}
-
-std::string SourceLine(const std::string& unit, int line) {
-    std::ifstream source(std::string(KWT_SOURCE_DIR) + "/" + unit + ".cpp");
-    std::string text;
-    for (int i = 0; i < line && std::getline(source, text); ++i) {
-    }
-    return text;
-}
-
-// The report names the unit, label and code, and its line is where the
-// failing console call is reported, right at the call.
-void ExpectReport(std::size_t index, const std::string& unit, const std::string& label, int code,
-                  const std::string& callOnLine) {
-    ASSERT_LT(index, mc::Questions().size());
-    const Report report = ParseReport(mc::Questions()[index].text);
-    EXPECT_EQ(report.unit, unit);
-    EXPECT_EQ(report.label, label);
-    EXPECT_EQ(report.code, code);
-    const std::string reportLine = SourceLine(unit, report.line);
-    EXPECT_NE(reportLine.find("perr(kUnit, __LINE__, \"" + label + "\""), std::string::npos)
-        << unit << ".cpp line " << report.line << ": " << reportLine;
-    EXPECT_NE((SourceLine(unit, report.line - 1) + reportLine).find(callOnLine), std::string::npos)
-        << unit << ".cpp line " << report.line << ": " << reportLine;
-    EXPECT_EQ(mc::Questions()[index].caption, "Console API Error");
-}
 
 class ConsoleOutput : public ::testing::Test {
 protected:

@@ -1,0 +1,48 @@
+#include "console_report.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "memory_console.h"
+
+namespace mc = memory_console;
+
+Report ParseReport(const std::string& text) {
+    static const std::regex first(R"(^(\w+): Error (-?\d+) from (\w+) on line (\d+):\n)");
+    std::smatch match;
+    Report report;
+    if (std::regex_search(text, match, first)) {
+        report.unit = match[1];
+        report.code = std::stoi(match[2]);
+        report.label = match[3];
+        report.line = std::stoi(match[4]);
+        report.rest = match.suffix();
+    }
+    return report;
+}
+
+std::string SourceLine(const std::string& unit, int line) {
+    std::ifstream source(std::string(KWT_SOURCE_DIR) + "/" + unit + ".cpp");
+    std::string text;
+    for (int i = 0; i < line && std::getline(source, text); ++i) {
+    }
+    return text;
+}
+
+void ExpectReport(std::size_t index, const std::string& unit, const std::string& label, int code,
+                  const std::string& call) {
+    ASSERT_LT(index, mc::Questions().size());
+    EXPECT_EQ(mc::Questions()[index].caption, "Console API Error");
+    const Report report = ParseReport(mc::Questions()[index].text);
+    EXPECT_EQ(report.unit, unit);
+    EXPECT_EQ(report.label, label);
+    EXPECT_EQ(report.code, code);
+    const std::string reportLine = SourceLine(unit, report.line);
+    EXPECT_NE(reportLine.find("perr(kUnit, __LINE__, \"" + label + "\""), std::string::npos)
+        << unit << ".cpp line " << report.line << ": " << reportLine;
+    const std::string around =
+        SourceLine(unit, report.line - 2) + SourceLine(unit, report.line - 1) + reportLine;
+    EXPECT_NE(around.find(call), std::string::npos) << unit << ".cpp line " << report.line;
+}
