@@ -1,5 +1,6 @@
-// The token header: `#define NAME NUMBER` lines read into a table, and the
-// display name of the lookahead token.
+// The token header: `#define NAME NUMBER` lines and enum entries
+// `NAME = NUMBER,` (as bison's C and C++ headers write them) read into a
+// table, and the display name of the lookahead token.
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -33,7 +34,7 @@ bool StartsWithDefine(const char* line) {
 bool ScanDefinition(const char* text, std::array<char, kSymbolNameSize>& name, int32_t* number) {
     SkipBlanks(text);
     std::size_t length = 0;
-    while (length < kSymbolNameSize - 1 && text[length] != '\0' && !IsBlank(text[length])) {
+    while (length < kDefineNameMax && text[length] != '\0' && !IsBlank(text[length])) {
         ++length;
     }
     if (length == 0) return false;
@@ -41,6 +42,38 @@ bool ScanDefinition(const char* text, std::array<char, kSymbolNameSize>& name, i
     name[length] = '\0';
     text += length;
     return ScanInt32(text, number);
+}
+
+bool IsIdentifierStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsIdentifierPart(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// An enum entry alone on its line: `NAME = NUMBER`, a comma or not, and
+// nothing after it but a `/* */` or `//` comment.
+bool ScanEnumEntry(const char* text, int32_t* number, const char** name, std::size_t* length) {
+    SkipBlanks(text);
+    if (!IsIdentifierStart(*text)) return false;
+    *name = text;
+    while (IsIdentifierPart(*text)) ++text;
+    *length = static_cast<std::size_t>(text - *name);
+    SkipBlanks(text);
+    if (*text++ != '=' || !ScanInt32(text, number)) return false;
+    SkipBlanks(text);
+    if (*text == ',') ++text;
+    SkipBlanks(text);
+    return *text == '\0' || std::strncmp(text, "/*", 2) == 0 || std::strncmp(text, "//", 2) == 0;
+}
+
+void ReadDefinitionLine(const char* line) {
+    if (StartsWithDefine(line)) {
+        if (ScanDefinition(line + kDefineLength, szSymbol[sSymbols], &nSymbol[sSymbols])) {
+            ++sSymbols;
+        }
+        return;
+    }
+    int32_t number = 0;
+    const char* name = nullptr;
+    std::size_t length = 0;
+    if (ScanEnumEntry(line, &number, &name, &length)) AddSymbol(name, length, number);
 }
 
 }  // namespace
@@ -74,17 +107,40 @@ uint16_t ReadInclude(const char* path) {
     char line[kIncludeLineSize];
     // Definitions past the table's end are passed over.
     while (!TextEof(file) && TextGets(line, sizeof line, file) != nullptr) {
-        if (sSymbols >= kSymbolsMax) continue;
-        if (StartsWithDefine(line) &&
-            ScanDefinition(line + kDefineLength, szSymbol[sSymbols], &nSymbol[sSymbols])) {
-            ++sSymbols;
-        }
+        if (sSymbols < kSymbolsMax) ReadDefinitionLine(line);
     }
     TextClose(file);
     return sSymbols;
 }
 
+bool AddSymbol(const char* name, std::size_t length, int32_t number) {
+    if (sSymbols >= kSymbolsMax) return false;
+    if (length > kSymbolNameSize - 1) length = kSymbolNameSize - 1;
+    std::memcpy(szSymbol[sSymbols].data(), name, length);
+    szSymbol[sSymbols][length] = '\0';
+    nSymbol[sSymbols] = number;
+    ++sSymbols;
+    return true;
+}
+
+const char* SkipSymbolName(const char* text) {
+    const char quote = *text;
+    if (quote != '"' && quote != '\'') {
+        while (*text != '\0' && !IsBlank(*text)) ++text;
+        return text;
+    }
+    for (++text; *text != '\0'; ++text) {
+        if (*text == '\\' && text[1] != '\0') {
+            ++text;
+        } else if (*text == quote) {
+            return text + 1;
+        }
+    }
+    return text;
+}
+
 const char* TokenName() {
+    if (szToken[0] != '\0') return szToken.data();
     for (uint16_t i = 0; i < sSymbols; ++i) {
         if (nSymbol[i] == nToken) return szSymbol[i].data();
     }

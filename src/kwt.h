@@ -27,25 +27,38 @@ constexpr std::size_t kLineSize = 81;
 using TextLine = std::array<char, kLineSize>;
 
 // ---- include: token header -------------------------------------------------
-constexpr std::size_t kSymbolsMax = 512;
-constexpr std::size_t kSymbolNameSize = 24;  // 23 characters and a zero
+// The token table holds the header's definitions and, after them, the
+// terminals a listing names with their numbers (bison's `Terminals` section).
+constexpr std::size_t kSymbolsMax = 4096;
+constexpr std::size_t kSymbolNameSize = 64;  // 63 characters and a zero
+constexpr std::size_t kDefineNameMax = 23;   // a `#define` name is cut at 23 characters
 constexpr std::size_t kIncludeLineSize = 512;
 
 extern std::array<std::array<char, kSymbolNameSize>, kSymbolsMax> szSymbol;
 extern std::array<int32_t, kSymbolsMax> nSymbol;
 extern uint16_t sSymbols;
+static_assert(kSymbolsMax <= UINT16_MAX, "sSymbols counts the token table");
 
 uint16_t ReadInclude(const char* path);
+// Adds a name and number to the token table; false when the table is full.
+bool AddSymbol(const char* name, std::size_t length, int32_t number);
+// The end of the symbol name at `text`: a quoted name ("==", '+', with
+// backslash escapes) after its closing quote, any other name at the first
+// blank.
+const char* SkipSymbolName(const char* text);
+// The display name of the lookahead token: the name the trace gave, or the
+// table's name for nToken, or a character form of its number.
 const char* TokenName();
 
 // ---- lrt: state listing ------------------------------------------------------
-constexpr uint32_t kStatesMax = 4096;
-constexpr std::size_t kLRTLinesMax = 512;
+constexpr uint32_t kStatesMax = 65536;
+constexpr std::size_t kLRTLinesMax = 8192;
 
 extern TextFile* pfileLRT;
-// lState[k] is the offset of state k's header line; lState[nStates] bounds
-// the last state (the next header line after it, or the end of the file).
-extern std::array<int32_t, kStatesMax + 1> lState;
+// lState[k] is the offset where state k's block starts (its header line, or
+// the conflict lines byacc writes just before it); lState[nStates] bounds the
+// last state (the next block after it, or the end of the file).
+extern std::array<int64_t, kStatesMax + 1> lState;
 extern uint32_t nStates;
 extern uint32_t nState;
 extern std::array<TextLine, kLRTLinesMax> szLRT;
@@ -55,12 +68,19 @@ bool OpenLRT(const char* path);
 void LoadLRT();
 
 // ---- trace -------------------------------------------------------------------
+constexpr std::size_t kTokenNameSize = 64;  // 63 characters and a zero
+
 extern TextFile* pfileTrace;
 extern TextLine szTrace;
 extern int32_t nToken;
+// The lookahead's name as the trace gave it (byacc and bison traces name
+// their tokens); empty when the trace names none, as kwt's own format.
+extern std::array<char, kTokenNameSize> szToken;
 extern uint32_t nCurrentState;
 
 bool OpenTrace(const char* path);
+// Closes the trace; the reader forgets its kind and its lookahead's name.
+void CloseTrace();
 bool ReadTrace();
 void ParseTrace();
 
@@ -70,15 +90,17 @@ void ParseTrace();
 bool ScanInt32(const char*& text, int32_t* value);
 
 // Reads one line of a text file into `line` and cuts it at its first line
-// feed. False, with `line` unchanged, when nothing could be read.
-bool ReadTextLine(TextFile* file, TextLine& line);
+// feed. False, with `line` unchanged, when nothing could be read. When
+// `endsLine` is given it tells whether the piece read ends its file line
+// (a line feed or the end of the file came within it).
+bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine = nullptr);
 
 // ---- process: step history -------------------------------------------------
 constexpr uint16_t kStepSlots = 4096;  // the ring holds at most 4095 steps
 static_assert((kStepSlots & (kStepSlots - 1)) == 0, "ring size must be a power of two");
 
 extern std::array<uint32_t, kStepSlots> nPrevStates;
-extern std::array<int32_t, kStepSlots> lTrace;
+extern std::array<int64_t, kStepSlots> lTrace;
 extern uint16_t sStateBottom;
 extern uint16_t sStateTop;
 extern uint16_t sStateCursor;

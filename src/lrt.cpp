@@ -1,12 +1,18 @@
-// The state listing: indexed once by the offsets of its state header lines,
-// then re-read one state's block at a time into the window `szLRT`.
+// The state listing: indexed once by the offsets where its state blocks
+// start, then re-read one state's block at a time into the window `szLRT`.
+//
+// Three kinds of listing are read as they stand, each told by its state
+// header line: kwt's own (`+---` ... `STATE ` at offset 31), byacc's
+// (`state N`) and bison's (`State N`). The first header of any kind decides
+// the file's kind; after it only headers of that kind open blocks.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "kwt.h"
 
 TextFile* pfileLRT = nullptr;
-std::array<int32_t, kStatesMax + 1> lState{};
+std::array<int64_t, kStatesMax + 1> lState{};
 uint32_t nStates = 0;
 uint32_t nState = 0;
 std::array<TextLine, kLRTLinesMax> szLRT{};
@@ -14,39 +20,146 @@ uint32_t nLRTLines = 0;
 
 namespace {
 
+enum class ListingKind { kUnknown, kOwn, kByacc, kBison };
+
 constexpr char kHeaderStart[] = "+---";
 constexpr std::size_t kHeaderStartLength = sizeof kHeaderStart - 1;
 constexpr char kHeaderWord[] = "STATE ";
 constexpr std::size_t kHeaderWordLength = sizeof kHeaderWord - 1;
 constexpr std::size_t kHeaderWordColumn = 31;
 constexpr uint32_t kProgressEvery = 10;
+constexpr int kStateDigitsMax = 9;
 
-bool IsStateHeader(const char* line) {
-    // Nearly every line fails on its first character: decide those without a call.
-    if (line[0] != kHeaderStart[0]) return false;
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+bool IsOwnHeader(const char* line) {
     if (std::strncmp(line, kHeaderStart, kHeaderStartLength) != 0) return false;
     if (std::strlen(line) < kHeaderWordColumn + kHeaderWordLength) return false;
     return std::strncmp(line + kHeaderWordColumn, kHeaderWord, kHeaderWordLength) == 0;
 }
+
+// Reads the digits at `text` into `number`; gives the text after them, or
+// null when there are none or too many.
+const char* ReadStateNumber(const char* text, uint32_t* number) {
+    uint32_t value = 0;
+    int digits = 0;
+    for (; IsDigit(*text); ++text, ++digits) {
+        if (digits == kStateDigitsMax) return nullptr;
+        value = value * 10 + static_cast<uint32_t>(*text - '0');
+    }
+    if (digits == 0) return nullptr;
+    *number = value;
+    return text;
+}
+
+// A line that is exactly `<word>N`, blanks or a carriage return allowed after.
+bool IsNumberedHeader(const char* line, const char* word, std::size_t wordLength,
+                      uint32_t* number) {
+    if (std::strncmp(line, word, wordLength) != 0) return false;
+    const char* rest = ReadStateNumber(line + wordLength, number);
+    if (rest == nullptr) return false;
+    while (IsBlank(*rest)) ++rest;
+    return *rest == '\0';
+}
+
+// The kind of state header `line` is, or kUnknown. Nearly every line fails
+// on its first character. A generator's header is a whole file line, never
+// the rest of a longer one; kwt's own format takes any piece.
+ListingKind HeaderKind(const char* line, bool startsLine, uint32_t* number) {
+    switch (line[0]) {
+    case '+':
+        return IsOwnHeader(line) ? ListingKind::kOwn : ListingKind::kUnknown;
+    case 's':
+        return startsLine && IsNumberedHeader(line, "state ", 6, number) ? ListingKind::kByacc
+                                                                         : ListingKind::kUnknown;
+    case 'S':
+        return startsLine && IsNumberedHeader(line, "State ", 6, number) ? ListingKind::kBison
+                                                                         : ListingKind::kUnknown;
+    default:
+        return ListingKind::kUnknown;
+    }
+}
+
+// byacc writes a state's conflicts just before its header,
+// `14: shift/reduce conflict (shift 27, reduce 18) on '%'`; they belong to
+// that state's block.
+struct ConflictRun {
+    bool active = false;
+    uint32_t state = 0;
+    int64_t start = 0;
+};
+
+bool IsConflictLine(const char* line, uint32_t* state) {
+    const char* rest = ReadStateNumber(line, state);
+    if (rest == nullptr || std::strncmp(rest, ": ", 2) != 0) return false;
+    rest += 2;
+    return std::strncmp(rest, "shift/reduce conflict", 21) == 0 ||
+           std::strncmp(rest, "reduce/reduce conflict", 22) == 0;
+}
+
+void NoteConflictLine(const char* line, bool startsLine, int64_t offset, ConflictRun& run) {
+    uint32_t state = 0;
+    if (!startsLine || !IsDigit(line[0]) || !IsConflictLine(line, &state)) {
+        run.active = false;
+    } else if (!run.active || run.state != state) {
+        run = {true, state, offset};
+    }
+}
+
+// bison's `Terminals, with rules where they appear` section lists every
+// terminal under the name its trace uses, with its number:
+// `    NUMBER <value> (258) 20`, `    '+' (43) 7`, `    "==" (261) 12`.
+bool IsLine(const char* line, const char* text) {
+    const std::size_t length = std::strlen(text);
+    if (std::strncmp(line, text, length) != 0) return false;
+    for (line += length; IsBlank(*line); ++line) {}
+    return *line == '\0';
+}
+
+void ReadTerminal(const char* line) {
+    if (line[0] != ' ') return;
+    const char* name = line;
+    while (*name == ' ') ++name;
+    const char* p = SkipSymbolName(name);
+    const std::size_t length = static_cast<std::size_t>(p - name);
+    if (length == 0) return;
+    while (*p == ' ') ++p;
+    if (*p == '<') {
+        p = std::strchr(p, '>');
+        if (p == nullptr) return;
+        for (++p; *p == ' '; ++p) {}
+    }
+    int32_t number = 0;
+    if (*p != '(' || !ScanInt32(++p, &number) || *p != ')') return;
+    AddSymbol(name, length, number);
+}
+
+// Where a bison listing's terminals are, before its first state.
+struct TerminalSection {
+    bool inside = false;
+    void Note(const char* line, bool startsLine) {
+        if (!startsLine) return;
+        if (inside) {
+            if (IsLine(line, "Nonterminals, with rules where they appear")) {
+                inside = false;
+            } else {
+                ReadTerminal(line);
+            }
+        } else if (line[0] == 'T') {
+            inside = IsLine(line, "Terminals, with rules where they appear");
+        }
+    }
+};
 
 void ShowProgress(const char* format, uint32_t count) {
     std::printf(format, static_cast<int>(count));
     std::fflush(stdout);
 }
 
-// Finds the offset where the block of the last indexed state ends: the next
-// header line, or the end of the file. Only needed when the index is full.
-int32_t FindEndOfLastState() {
-    TextLine& line = szLRT[0];
-    for (;;) {
-        const int32_t offset = TextTell(pfileLRT);
-        if (!ReadTextLine(pfileLRT, line) || IsStateHeader(line.data())) return offset;
-    }
-}
-
 }  // namespace
 
-bool ReadTextLine(TextFile* file, TextLine& line) {
+bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine) {
     // Straight into the line, which TextRead leaves as it was when it reads
     // nothing; the bytes after the terminator are cleared, so that nothing
     // of an earlier line stays behind.
@@ -54,6 +167,10 @@ bool ReadTextLine(TextFile* file, TextLine& line) {
     if (count == 0) return false;
     const std::size_t used = static_cast<std::size_t>(count) + 1;
     std::memset(line.data() + used, 0, line.size() - used);
+    const bool hasNewline = line[static_cast<std::size_t>(count) - 1] == '\n';
+    if (endsLine != nullptr) {
+        *endsLine = hasNewline || static_cast<std::size_t>(count) < line.size() - 1;
+    }
     char* newline = std::strchr(line.data(), '\n');
     if (newline != nullptr) *newline = '\0';
     return true;
@@ -68,19 +185,36 @@ bool OpenLRT(const char* path) {
     std::printf("Reading the state file...\n");
     nState = 0;
     nStates = 0;
-    bool ended = false;
-    while (nStates < kStatesMax) {
-        lState[nStates] = TextTell(pfileLRT);
-        if (!ReadTextLine(pfileLRT, szLRT[0])) {
-            ended = true;
+    ListingKind kind = ListingKind::kUnknown;
+    ConflictRun conflicts;
+    TerminalSection terminals;
+    TextLine& line = szLRT[0];
+    bool startsLine = true;
+    for (;;) {
+        const int64_t offset = TextTell(pfileLRT);
+        bool endsLine = true;
+        if (!ReadTextLine(pfileLRT, line, &endsLine)) {
+            lState[nStates] = offset;
             break;
         }
-        if (IsStateHeader(szLRT[0].data())) {
+        uint32_t number = 0;
+        const ListingKind header = HeaderKind(line.data(), startsLine, &number);
+        if (header != ListingKind::kUnknown && (kind == ListingKind::kUnknown || header == kind)) {
+            kind = header;
+            const bool ownConflicts = conflicts.active && conflicts.state == number;
+            const int64_t start = kind == ListingKind::kByacc && ownConflicts ? conflicts.start : offset;
+            conflicts.active = false;
+            // One header past a full index only bounds the last state.
+            lState[nStates] = start;
+            if (nStates == kStatesMax) break;
             ++nStates;
             if (nStates % kProgressEvery == 0) ShowProgress("State %4d\r", nStates);
+        } else if (kind == ListingKind::kByacc || kind == ListingKind::kUnknown) {
+            NoteConflictLine(line.data(), startsLine, offset, conflicts);
+            if (kind == ListingKind::kUnknown) terminals.Note(line.data(), startsLine);
         }
+        startsLine = endsLine;
     }
-    if (!ended) lState[nStates] = FindEndOfLastState();
     ShowProgress("State %4d\n", nStates);
     return true;
 }
@@ -88,9 +222,9 @@ bool OpenLRT(const char* path) {
 void LoadLRT() {
     nLRTLines = 0;
     if (pfileLRT == nullptr || nState >= nStates) return;
-    const int32_t end = lState[nState + 1];
+    const int64_t end = lState[nState + 1];
     if (!TextSeek(pfileLRT, lState[nState])) return;
-    // A line belongs to the block when it starts before the next header.
+    // A line belongs to the block when it starts before the next block.
     while (nLRTLines < kLRTLinesMax) {
         if (TextTell(pfileLRT) >= end) break;
         if (!ReadTextLine(pfileLRT, szLRT[nLRTLines])) break;

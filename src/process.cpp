@@ -5,7 +5,7 @@
 #include "kwt.h"
 
 std::array<uint32_t, kStepSlots> nPrevStates{};
-std::array<int32_t, kStepSlots> lTrace{};
+std::array<int64_t, kStepSlots> lTrace{};
 uint16_t sStateBottom = 0;
 uint16_t sStateTop = 0;
 uint16_t sStateCursor = 0;
@@ -51,7 +51,7 @@ constexpr uint16_t kSlotMask = kStepSlots - 1;
 uint16_t NextSlot(uint16_t slot) { return static_cast<uint16_t>((slot + 1) & kSlotMask); }
 uint16_t PreviousSlot(uint16_t slot) { return static_cast<uint16_t>((slot - 1) & kSlotMask); }
 
-int32_t TraceOffset() { return pfileTrace != nullptr ? TextTell(pfileTrace) : 0; }
+int64_t TraceOffset() { return pfileTrace != nullptr ? TextTell(pfileTrace) : 0; }
 
 void Repaint(ConsoleHandle output, uint16_t& scroll) {
     scroll = 0;
@@ -262,7 +262,7 @@ void PrevStep(ConsoleHandle output, uint16_t& scroll) {
 void RestartSteps() {
     // The step on display becomes the only recorded step; reading goes on
     // after the trace line it shows.
-    const int32_t offset = lTrace[sStateCursor];
+    const int64_t offset = lTrace[sStateCursor];
     sStateBottom = 0;
     sStateCursor = 0;
     sStateTop = NextSlot(sStateCursor);

@@ -1,16 +1,63 @@
-// The parser's debug trace: read one line per step, and the two line forms
-// that name a parser state move the display to that state.
+// The parser's debug trace: read one line per step; the lines that name a
+// parser state move the display to that state, and the lines that name the
+// lookahead token set it.
+//
+// Three kinds of trace are read as they stand: kwt's own (`at state S, next
+// token T`), byacc's (`yydebug[D]: state S, ...`) and bison's (`Entering
+// state N`). OpenTrace tells the kind from the first lines that only one kind
+// writes; each line is then read by that kind's forms alone.
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "kwt.h"
 
 TextFile* pfileTrace = nullptr;
 TextLine szTrace{};
 int32_t nToken = 0;
+std::array<char, kTokenNameSize> szToken{};
 uint32_t nCurrentState = 0;
 
 namespace {
+
+enum class TraceKind { kOwn, kByacc, kBison };
+
+// What a kind of trace means by the states it names.
+struct TraceRules {
+    TraceKind kind;
+    // In byacc and bison traces state 0 is a real state (the first token is
+    // read there, error recovery can return to it); kwt's own never enters it.
+    int32_t lowestState;
+    // kwt's own format counts a line naming the shown state as a change (the
+    // return state becomes that state); the generators name each state more
+    // than once, so there such a line changes nothing.
+    bool sameStateIsChange;
+};
+
+constexpr TraceRules kOwnRules{TraceKind::kOwn, 1, true};
+constexpr TraceRules kByaccRules{TraceKind::kByacc, 0, false};
+constexpr TraceRules kBisonRules{TraceKind::kBison, 0, false};
+
+// The first lines looked at to tell the kind; all within the text file's
+// first read, so that going back to the start needs no seek of the stream.
+constexpr int kKindProbeLines = 1000;
+constexpr int64_t kKindProbeBytes = 32 * 1024;
+
+constexpr char kEndOfInput[] = "$end";
+
+TraceRules rules = kOwnRules;
+// Whether the piece in szTrace starts and ends a line of the file; a long
+// line arrives in 80-character pieces, and a number cut at a piece's end is
+// no number.
+bool pieceStartsLine = true;
+bool pieceEndsLine = true;
+
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsIdentifierPart(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+bool StartsWith(const char* text, const char* start) {
+    return std::strncmp(text, start, std::strlen(start)) == 0;
+}
 
 // Matches `pattern` at the start of `text` the way a scanf format's literal
 // text does: characters must be equal, and a blank in the pattern matches
@@ -37,15 +84,238 @@ bool ScanTwoNumbers(const char* line, const char* first, const char* second, int
     return MatchWords(p, first) && ScanInt32(p, a) && MatchWords(p, second) && ScanInt32(p, b);
 }
 
-// States named by the trace must be known states; state 0 is never entered.
-bool IsStateToEnter(int32_t state) {
-    return state > 0 && static_cast<uint32_t>(state) < nStates;
+// A number that ends the line: only trusted when the line was read whole.
+bool ScanFinalNumber(const char* text, int32_t* value) {
+    if (!pieceEndsLine || !ScanInt32(text, value)) return false;
+    while (*text == ' ' || *text == '\t' || *text == '\r') ++text;
+    return *text == '\0';
 }
 
 void EnterState(int32_t state) {
     nCurrentState = nState;
     nState = static_cast<uint32_t>(state);
     LoadLRT();
+}
+
+// Moves the display to a state the trace names, when it is a known state.
+void ShowNamedState(int32_t state) {
+    if (state < rules.lowestState || static_cast<uint32_t>(state) >= nStates) return;
+    if (static_cast<uint32_t>(state) == nState && !rules.sameStateIsChange) return;
+    EnterState(state);
+}
+
+void SetToken(int32_t number, const char* name, std::size_t length) {
+    nToken = number;
+    if (length > szToken.size() - 1) length = szToken.size() - 1;
+    std::memcpy(szToken.data(), name, length);
+    szToken[length] = '\0';
+}
+
+void SetEndOfInput() { SetToken(0, kEndOfInput, sizeof kEndOfInput - 1); }
+
+bool IsEndOfInputName(const char* name, std::size_t length) {
+    for (const char* end : {"$end", "end-of-file", "\"end of file\"", "end of file"}) {
+        if (std::strlen(end) == length && std::strncmp(name, end, length) == 0) return true;
+    }
+    return false;
+}
+
+// ---- kwt's own format ------------------------------------------------------
+
+void ParseOwnLine(const char* line) {
+    int32_t state = 0;
+    int32_t token = 0;
+    if (ScanTwoNumbers(line, "at state ", ", next token ", &state, &token) && state > 0 &&
+        static_cast<uint32_t>(state) < nStates) {
+        ShowNamedState(state);
+        nToken = token;
+    }
+    int32_t popped = 0;
+    int32_t recovery = 0;
+    if (ScanTwoNumbers(line, "error: pop state ", ", recover state ", &popped, &recovery)) {
+        ShowNamedState(recovery);
+    }
+}
+
+// ---- byacc -------------------------------------------------------------------
+
+// `yydebug[D]: `, `yydebug: ` or another prefix ending in `debug` (`-p calc`
+// makes it `calcdebug`). D is a stack depth, never a state. Gives the text
+// after the prefix, or null when the line has none: the program's own output.
+const char* SkipDebugPrefix(const char* line) {
+    const char* p = line;
+    while (IsIdentifierPart(*p)) ++p;
+    if (p - line < 5 || std::strncmp(p - 5, "debug", 5) != 0) return nullptr;
+    if (*p == '[') {
+        for (++p; IsDigit(*p); ++p) {}
+        if (*p++ != ']') return nullptr;
+    }
+    if (p[0] != ':' || p[1] != ' ') return nullptr;
+    return p + 2;
+}
+
+// `reading [token] T (NAME)[ <value>]`: the name runs to the last `)` before
+// the value, so `(')')` is the name `')'`.
+void ReadByaccToken(const char* text) {
+    if (StartsWith(text, "token ")) text += 6;
+    int32_t token = 0;
+    if (!IsDigit(*text) || !ScanInt32(text, &token)) return;
+    if (token == 0) {
+        SetEndOfInput();
+        return;
+    }
+    const char* name = nullptr;
+    std::size_t length = 0;
+    if (StartsWith(text, " (")) {
+        name = text + 2;
+        const char* value = std::strstr(name, " <");
+        const char* end = value != nullptr ? value : name + std::strlen(name);
+        while (end > name && end[-1] != ')') --end;
+        if (end > name) length = static_cast<std::size_t>(end - 1 - name);
+    }
+    if (length == 0) {
+        SetToken(token, "", 0);  // no name given: the token table names it
+    } else if (IsEndOfInputName(name, length)) {
+        SetEndOfInput();
+    } else {
+        SetToken(token, name, length);
+    }
+}
+
+// `after reduction, [result is <v>, ]shifting from state X to [final ]state Y`.
+void ReadByaccReduction(const char* text) {
+    const char* last = nullptr;
+    for (const char* at = std::strstr(text, "state "); at != nullptr; at = std::strstr(at + 1, "state ")) {
+        last = at;
+    }
+    if (last == nullptr) return;
+    const std::size_t before = static_cast<std::size_t>(last - text);
+    const bool toState = before >= 4 && std::strncmp(last - 4, " to ", 4) == 0;
+    const bool toFinal = before >= 10 && std::strncmp(last - 10, " to final ", 10) == 0;
+    int32_t state = 0;
+    if ((toState || toFinal) && ScanFinalNumber(last + 6, &state)) ShowNamedState(state);
+}
+
+void ParseByaccLine(const char* line) {
+    const char* text = SkipDebugPrefix(line);
+    if (text == nullptr) return;
+    if (StartsWith(text, "state ")) {
+        text += 6;
+        int32_t state = 0;
+        if (!IsDigit(*text) || !ScanInt32(text, &state) || *text != ',') return;
+        if (StartsWith(text, ", reading ")) ReadByaccToken(text + 10);
+        ShowNamedState(state);
+    } else if (StartsWith(text, "after reduction, ")) {
+        ReadByaccReduction(text);
+    } else if (StartsWith(text, "error recovery discarding state ")) {
+        int32_t state = 0;
+        if (ScanFinalNumber(text + 32, &state)) ShowNamedState(state);
+    }
+}
+
+// ---- bison -------------------------------------------------------------------
+
+// The length of the known terminal that `text` starts with, followed by
+// " (", quoted as in the listing or without its double quotes; the longest
+// one wins, since a name can hold blanks. 0 when none is known.
+std::size_t MatchTerminal(const char* text, int32_t* number) {
+    std::size_t best = 0;
+    for (uint16_t i = 0; i < sSymbols; ++i) {
+        const char* name = szSymbol[i].data();
+        std::size_t length = std::strlen(name);
+        if (length > 2 && name[0] == '"' && name[length - 1] == '"' && text[0] != '"') {
+            ++name;
+            length -= 2;
+        }
+        if (length > best && std::strncmp(text, name, length) == 0 &&
+            StartsWith(text + length, " (")) {
+            best = length;
+            *number = nSymbol[i];
+        }
+    }
+    return best;
+}
+
+// `Next token is token NAME (VALUE)`: bison names its tokens without their
+// numbers; the number comes from the listing's terminals or the header.
+void ReadBisonToken(const char* text) {
+    int32_t number = nToken;
+    std::size_t length = MatchTerminal(text, &number);
+    if (length == 0) {
+        // Not a known terminal: a quoted name ends at its closing quote, any
+        // other at the value's opening parenthesis.
+        const char* end = text[0] == '"' || text[0] == '\'' ? SkipSymbolName(text) : std::strstr(text, " (");
+        length = end != nullptr ? static_cast<std::size_t>(end - text) : std::strlen(text);
+    }
+    if (IsEndOfInputName(text, length)) {
+        SetEndOfInput();
+    } else {
+        SetToken(number, text, length);
+    }
+}
+
+// `Stack now 0 1 5 12`: the last number is the current state, when the line
+// was read whole (a deep stack's first piece ends in a cut number).
+void ReadBisonStack(const char* text) {
+    int32_t state = 0;
+    bool any = false;
+    while (ScanInt32(text, &state)) any = true;
+    while (*text == ' ' || *text == '\r') ++text;
+    if (any && *text == '\0' && pieceEndsLine) ShowNamedState(state);
+}
+
+void ParseBisonLine(const char* line) {
+    int32_t state = 0;
+    if (StartsWith(line, "Entering state ")) {
+        if (ScanFinalNumber(line + 15, &state)) ShowNamedState(state);
+    } else if (StartsWith(line, "Stack now ")) {
+        ReadBisonStack(line + 10);
+    } else if (StartsWith(line, "Next token is token ")) {
+        ReadBisonToken(line + 20);
+    } else if (StartsWith(line, "Now at end of input.")) {
+        SetEndOfInput();
+    }
+}
+
+// ---- telling the kind --------------------------------------------------------
+
+// The kind only `line` could come from, or false when any could write it.
+bool KindOfLine(const char* line, TraceRules* found) {
+    int32_t a = 0;
+    int32_t b = 0;
+    if (ScanTwoNumbers(line, "at state ", ", next token ", &a, &b) ||
+        ScanTwoNumbers(line, "error: pop state ", ", recover state ", &a, &b)) {
+        *found = kOwnRules;
+        return true;
+    }
+    if (std::strcmp(line, "Starting parse") == 0 || StartsWith(line, "Entering state ") ||
+        StartsWith(line, "Stack now ")) {
+        *found = kBisonRules;
+        return true;
+    }
+    const char* text = SkipDebugPrefix(line);
+    if (text != nullptr && (StartsWith(text, "state ") || StartsWith(text, "after reduction") ||
+                            StartsWith(text, "error recovery"))) {
+        *found = kByaccRules;
+        return true;
+    }
+    return false;
+}
+
+// Looks at the first lines, then goes back to the start; a trace that shows
+// no kind's line there is read as kwt's own.
+TraceRules TellKind(TextFile* file) {
+    TraceRules found = kOwnRules;
+    TextLine line{};
+    bool startsLine = true;
+    for (int i = 0; i < kKindProbeLines && TextTell(file) < kKindProbeBytes; ++i) {
+        bool endsLine = true;
+        if (!ReadTextLine(file, line, &endsLine)) break;
+        if (startsLine && KindOfLine(line.data(), &found)) break;
+        startsLine = endsLine;
+    }
+    TextSeek(file, 0);
+    return found;
 }
 
 }  // namespace
@@ -56,24 +326,41 @@ bool OpenTrace(const char* path) {
         std::perror("Cannot open YACC Trace file!");
         return false;
     }
+    rules = TellKind(pfileTrace);
+    pieceStartsLine = true;
+    pieceEndsLine = true;
+    szToken[0] = '\0';
     return true;
 }
 
-bool ReadTrace() { return ReadTextLine(pfileTrace, szTrace); }
+void CloseTrace() {
+    TextClose(pfileTrace);
+    pfileTrace = nullptr;
+    rules = kOwnRules;
+    pieceStartsLine = true;
+    pieceEndsLine = true;
+    szToken[0] = '\0';
+}
+
+bool ReadTrace() {
+    bool endsLine = true;
+    if (!ReadTextLine(pfileTrace, szTrace, &endsLine)) return false;
+    pieceStartsLine = pieceEndsLine;
+    pieceEndsLine = endsLine;
+    return true;
+}
 
 void ParseTrace() {
-    int32_t state = 0;
-    int32_t token = 0;
-    if (ScanTwoNumbers(szTrace.data(), "at state ", ", next token ", &state, &token) &&
-        IsStateToEnter(state)) {
-        EnterState(state);
-        nToken = token;
-    }
-    int32_t popped = 0;
-    int32_t recovery = 0;
-    if (ScanTwoNumbers(szTrace.data(), "error: pop state ", ", recover state ", &popped,
-                       &recovery) &&
-        IsStateToEnter(recovery)) {
-        EnterState(recovery);
+    const char* line = szTrace.data();
+    switch (rules.kind) {
+    case TraceKind::kOwn:
+        ParseOwnLine(line);
+        break;
+    case TraceKind::kByacc:
+        if (pieceStartsLine) ParseByaccLine(line);
+        break;
+    case TraceKind::kBison:
+        if (pieceStartsLine) ParseBisonLine(line);
+        break;
     }
 }

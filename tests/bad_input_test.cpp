@@ -210,31 +210,31 @@ TEST_F(BadInputTest, ATwoMillionLineTraceStartsAtOnceAndSteps) {
     EndWithEsc(*terminal);
 }
 
-TEST_F(BadInputTest, OnlyTheFirst4096StatesOfALongerListingAreKept) {
-    Write("listing.lrt", Listing(std::vector<int>(5000, 3), "a listing\n"));
-    auto terminal = Browse("State    0 of 4095");
+TEST_F(BadInputTest, OnlyTheFirst65536StatesOfALongerListingAreKept) {
+    Write("listing.lrt", Listing(std::vector<int>(66000, 3), "a listing\n"));
+    auto terminal = Browse("State    0 of 65535");
     Key(*terminal, "\x1b[F");
-    EXPECT_EQ(terminal->Row(kStatusRow), Status("State 4095 of 4095: Next Token: NULL"));
+    EXPECT_EQ(terminal->Row(kStatusRow), Status("State 65535 of 65535: Next Token: NULL"));
     // The last state kept ends where the next one's header begins.
-    EXPECT_EQ(terminal->Row(0), StateHeader(4095));
-    EXPECT_EQ(terminal->Row(2), BodyLine(4095, 2));
+    EXPECT_EQ(terminal->Row(0), StateHeader(65535));
+    EXPECT_EQ(terminal->Row(2), BodyLine(65535, 2));
     EXPECT_EQ(terminal->Row(3), "");
-    EXPECT_FALSE(terminal->ScreenContains("STATE 4096")) << terminal->Dump();
+    EXPECT_FALSE(terminal->ScreenContains("STATE 65536")) << terminal->Dump();
     EndWithEsc(*terminal);
-    EXPECT_EQ(terminal->Row(4), "State 4096") << terminal->Dump();  // the count at start-up
+    EXPECT_EQ(terminal->Row(4), "State 65536") << terminal->Dump();  // the count at start-up
 }
 
-TEST_F(BadInputTest, DefinitionsPastThe512thAreNotNamed) {
-    // Numbered so that the 513th has the low byte of 'A'.
+TEST_F(BadInputTest, DefinitionsPastThe4096thAreNotNamed) {
+    // Numbered so that the 4097th has the low byte of 'A'.
     std::string header;
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 4200; ++i) {
         header += "#define T" + std::to_string(i) + " " + std::to_string(321 + i) + "\n";
     }
     Write("tokens.h", header);
-    Write("trace.txt", "tokens\nat state 1, next token 832\nat state 2, next token 833\n");
+    Write("trace.txt", "tokens\nat state 1, next token 4416\nat state 2, next token 4417\n");
     auto terminal = Browse("State    0 of    3");
     Key(*terminal, "+");
-    EXPECT_EQ(terminal->Row(kStatusRow), Status("State    1 of    3: Next Token: T511"));
+    EXPECT_EQ(terminal->Row(kStatusRow), Status("State    1 of    3: Next Token: T4095"));
     Key(*terminal, "+");
     EXPECT_EQ(terminal->Row(kStatusRow), Status("State    2 of    3: Next Token: 'A'"));
     EndWithEsc(*terminal);

@@ -14,8 +14,7 @@ constexpr char kNullDevice[] = "/dev/null";
 void ResetProgramState() {
     TextClose(pfileLRT);
     pfileLRT = nullptr;
-    TextClose(pfileTrace);
-    pfileTrace = nullptr;
+    CloseTrace();
     lState.fill(0);
     nStates = 0;
     nState = 0;

@@ -92,11 +92,11 @@ TEST_F(Readers, CrlfListingLoadsTheSameWindow) {
     EXPECT_EQ(LoadedLine(3), "state 1 line 3");
 }
 
-TEST_F(Readers, AWindowHoldsAtMost512Lines) {
-    OpenListing(Listing({600, 2}));
+TEST_F(Readers, AWindowHoldsAtMostItsTableOfLines) {
+    OpenListing(Listing({static_cast<int>(kLRTLinesMax) + 88, 2}));
     LoadState(0);
-    EXPECT_EQ(nLRTLines, 512u);
-    EXPECT_EQ(LoadedLine(511), "state 0 line 511");
+    EXPECT_EQ(nLRTLines, kLRTLinesMax);
+    EXPECT_EQ(LoadedLine(kLRTLinesMax - 1), "state 0 line " + std::to_string(kLRTLinesMax - 1));
 }
 
 TEST_F(Readers, IndexingStopsAtTheTableLimitAndBoundsTheLastState) {
@@ -107,7 +107,7 @@ TEST_F(Readers, IndexingStopsAtTheTableLimitAndBoundsTheLastState) {
     LoadState(kStatesMax - 1);
     ASSERT_EQ(nLRTLines, 4u);  // its own block only, not the states after it
     EXPECT_EQ(LoadedLine(0), StateHeader(static_cast<int>(kStatesMax) - 1));
-    EXPECT_EQ(LoadedLine(3), "state 4095 line 3");
+    EXPECT_EQ(LoadedLine(3), "state " + std::to_string(kStatesMax - 1) + " line 3");
 
     ResetProgramState();
     OpenListing(Listing(std::vector<int>(kStatesMax, 3)));
@@ -187,12 +187,15 @@ TEST_F(Readers, NumbersOutside32BitsAreNotConverted) {
     EXPECT_EQ(nSymbol[1], INT32_MIN);
 }
 
-TEST_F(Readers, TheTableKeepsTheFirst512Definitions) {
+TEST_F(Readers, TheTableKeepsTheFirstDefinitionsItHasRoomFor) {
     std::string header;
-    for (int i = 0; i < 600; ++i) header += "#define T" + std::to_string(i) + " " + std::to_string(1000 + i) + "\n";
+    for (std::size_t i = 0; i < kSymbolsMax + 88; ++i) {
+        header += (i % 2 ? "#define T" : "  T") + std::to_string(i) + (i % 2 ? " " : " = ") +
+                  std::to_string(1000 + i) + "\n";
+    }
     EXPECT_EQ(ReadHeader(header), kSymbolsMax);
-    EXPECT_STREQ(szSymbol[kSymbolsMax - 1].data(), "T511");
-    EXPECT_EQ(nSymbol[kSymbolsMax - 1], 1511);
+    EXPECT_EQ(szSymbol[kSymbolsMax - 1].data(), "T" + std::to_string(kSymbolsMax - 1));
+    EXPECT_EQ(nSymbol[kSymbolsMax - 1], static_cast<int32_t>(1000 + kSymbolsMax - 1));
 }
 
 TEST_F(Readers, HeaderLinesLongerThanTheBufferArriveInPieces) {

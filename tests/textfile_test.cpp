@@ -11,7 +11,7 @@ namespace {
 
 struct Read {
     std::string text;
-    int32_t endOffset;
+    int64_t endOffset;
 };
 
 // Every piece TextGets gives with a buffer of `size`, and the offset after it.
@@ -85,7 +85,7 @@ TEST(TextFile, CarriageReturnAcrossTheReadBufferBoundary) {
     EXPECT_EQ(pieces.back().text, "after\n");
     EXPECT_EQ(pieces[pieces.size() - 2].text.back(), '\n');
     EXPECT_EQ(pieces[pieces.size() - 2].text.find('\r'), std::string::npos);
-    EXPECT_EQ(pieces.back().endOffset, static_cast<int32_t>(content.size()));
+    EXPECT_EQ(pieces.back().endOffset, static_cast<int64_t>(content.size()));
 }
 
 TEST(TextFile, SeeksAnywhereAndRereadsTheSameLines) {
@@ -95,7 +95,7 @@ TEST(TextFile, SeeksAnywhereAndRereadsTheSameLines) {
     const std::string path = dir.Write("f", content);
     TextFile* file = TextOpen(path.c_str());
     char buffer[81];
-    std::vector<int32_t> offsets;
+    std::vector<int64_t> offsets;
     std::vector<std::string> lines;
     for (;;) {
         offsets.push_back(TextTell(file));
@@ -103,7 +103,7 @@ TEST(TextFile, SeeksAnywhereAndRereadsTheSameLines) {
         lines.push_back(buffer);
     }
     ASSERT_EQ(lines.size(), 20000u);
-    EXPECT_EQ(offsets.back(), static_cast<int32_t>(content.size()));
+    EXPECT_EQ(offsets.back(), static_cast<int64_t>(content.size()));
     for (int i : {19999, 0, 12345, 1, 19000, 7}) {
         ASSERT_TRUE(TextSeek(file, offsets[static_cast<std::size_t>(i)]));
         ASSERT_NE(TextGets(buffer, sizeof buffer, file), nullptr);

@@ -1,8 +1,14 @@
+// 64-bit offsets for fseeko where off_t would otherwise have 32 bits.
+#if !defined(_WIN32) && !defined(_FILE_OFFSET_BITS)
+#define _FILE_OFFSET_BITS 64
+#endif
+
 #include "textfile.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 namespace {
 
@@ -32,18 +38,23 @@ bool IsDirectoryPath(const char* path) {
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// A seek that reaches past 2 GiB wherever `long` has 32 bits.
+int SeekStream(std::FILE* stream, int64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(stream, offset, SEEK_SET);
+#else
+    static_assert(sizeof(off_t) >= sizeof(int64_t), "build with 64-bit file offsets");
+    return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);
+#endif
+}
+
 // Makes sure a byte is waiting at `next`; false at the end of the data.
 bool FillChunk(TextFile* file) {
     if (file->next < file->chunkLength) return true;
     file->chunkStart += static_cast<int64_t>(file->chunkLength);
     file->chunkLength = 0;
     file->next = 0;
-    const int64_t room = kTextFileMaxOffset - file->chunkStart;
-    if (room <= 0) return false;
-    const std::size_t want = room < static_cast<int64_t>(kChunkSize)
-                                 ? static_cast<std::size_t>(room)
-                                 : kChunkSize;
-    file->chunkLength = std::fread(file->chunk, 1, want, file->stream);
+    file->chunkLength = std::fread(file->chunk, 1, kChunkSize, file->stream);
     return file->chunkLength > 0;
 }
 
@@ -107,18 +118,18 @@ char* TextGets(char* buffer, int size, TextFile* file) {
     return TextRead(buffer, size, file) > 0 ? buffer : nullptr;
 }
 
-int32_t TextTell(const TextFile* file) {
-    return static_cast<int32_t>(file->chunkStart + static_cast<int64_t>(file->next));
+int64_t TextTell(const TextFile* file) {
+    return file->chunkStart + static_cast<int64_t>(file->next);
 }
 
-bool TextSeek(TextFile* file, int32_t offset) {
+bool TextSeek(TextFile* file, int64_t offset) {
     if (file == nullptr || offset < 0) return false;
     const int64_t target = offset;
     const int64_t chunkEnd = file->chunkStart + static_cast<int64_t>(file->chunkLength);
     if (target >= file->chunkStart && target <= chunkEnd) {
         file->next = static_cast<std::size_t>(target - file->chunkStart);
     } else {
-        if (std::fseek(file->stream, static_cast<long>(offset), SEEK_SET) != 0) return false;
+        if (SeekStream(file->stream, offset) != 0) return false;
         file->chunkStart = target;
         file->chunkLength = 0;
         file->next = 0;

@@ -29,17 +29,14 @@ char* TextGets(char* buffer, int size, TextFile* file);
 // counted), and 0, with the buffer left as it was, when nothing was read.
 int TextRead(char* buffer, int size, TextFile* file);
 
-// The byte offset of the next character to be read.
-int32_t TextTell(const TextFile* file);
+// The byte offset of the next character to be read; 64 bits, so files past
+// 2 GiB (long traces, listings of large grammars) are read whole.
+int64_t TextTell(const TextFile* file);
 
 // Moves to byte offset `offset` from the start of the file and clears the
 // end-of-file state. Returns false (nothing moved) for a negative offset or
 // when the system cannot seek.
-bool TextSeek(TextFile* file, int32_t offset);
+bool TextSeek(TextFile* file, int64_t offset);
 
 // True once a read has met the end of the file.
 bool TextEof(const TextFile* file);
-
-// Offsets are 32-bit signed numbers, so reading stops before the byte at
-// this offset: a larger file reads as if it ended there.
-constexpr int64_t kTextFileMaxOffset = INT32_MAX;
