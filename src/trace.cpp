@@ -44,6 +44,8 @@ constexpr int kKindProbeLines = 1000;
 constexpr int64_t kKindProbeBytes = 32 * 1024;
 
 constexpr char kEndOfInput[] = "$end";
+// What a byacc or bison trace shows before the parser has read a token.
+constexpr char kNoTokenYet[] = "(none)";
 
 TraceRules rules = kOwnRules;
 // Whether the piece in szTrace starts and ends a line of the file; a long
@@ -330,6 +332,7 @@ bool OpenTrace(const char* path) {
     pieceStartsLine = true;
     pieceEndsLine = true;
     szToken[0] = '\0';
+    if (rules.kind != TraceKind::kOwn) SetToken(nToken, kNoTokenYet, sizeof kNoTokenYet - 1);
     return true;
 }
 
