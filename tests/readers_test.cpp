@@ -67,6 +67,49 @@ TEST_F(Readers, EachStateLoadsItsWholeBlock) {
     EXPECT_EQ(nLRTLines, 5u);
 }
 
+// byacc's and bison's listings: the first header of any kind decides the
+// file's kind; a block runs to the next block (byacc's conflict lines for a
+// state open its block).
+TEST_F(Readers, GeneratorListingsAreIndexedByTheirOwnHeaders) {
+    struct Row {
+        std::string listing;
+        uint32_t states;
+        uint32_t load;
+        std::vector<std::string> block;
+    };
+    const std::string conflict = "14: shift/reduce conflict (shift 27, reduce 18) on '%'";
+    const std::vector<Row> rows = {
+        {"  0  $accept : program $end\n\f\nstate 0\n\tA\n\n1: " + conflict.substr(4) + "\nstate 1\n\tB", 2, 1,
+         {"1: " + conflict.substr(4), "state 1", "\tB"}},
+        {"state 0\n\n" + conflict + "\n14: reduce/reduce conflict (reduce 1, reduce 2) on X\nstate 14\nC\n", 2, 0,
+         {"state 0", ""}},
+        // A conflict line of another state, or not right before the header, stays put.
+        {"state 0\n3: shift/reduce conflict (shift 1, reduce 2) on Y\nstate 4\nstate 5\n" + conflict +
+             "\n\nstate 14\n", 4, 0, {"state 0", "3: shift/reduce conflict (shift 1, reduce 2) on Y"}},
+        {"State 15 conflicts: 1 shift/reduce\nGrammar\nState 0\n\n    0 $accept: . program $end\n"
+         "State 1 \r\nstate 2\nState 14 contains 1 shift/reduce conflict.\n", 2, 1,
+         {"State 1 ", "state 2", "State 14 contains 1 shift/reduce conflict."}},
+        // Near misses are no headers of any kind.
+        {"state\nstate x\nstate 1x\nstate -1\n state 1\nstates 1\nState  1\nstate 1234567890\n"
+         "State 3 conflicts: 1\nstate 0 ", 1, 0, {"state 0 "}},
+        // Mixed kinds: only the first kind's headers count.
+        {StateHeader(0) + "\nstate 1\nState 2\n" + StateHeader(1) + "\n", 2, 0,
+         {StateHeader(0), "state 1", "State 2"}},
+        {"state 0\n" + StateHeader(1) + "\nState 2\nstate 1\n", 2, 0, {"state 0", StateHeader(1), "State 2"}},
+        // A header is a whole line, never the rest of a long one.
+        {"State 0\n" + std::string(80, '-') + "State 1\n", 1, 0, {"State 0", std::string(80, '-'), "State 1"}},
+    };
+    for (const Row& row : rows) {
+        ResetProgramState();
+        OpenListing(row.listing);
+        EXPECT_EQ(nStates, row.states) << row.listing;
+        LoadState(row.load);
+        std::vector<std::string> block;
+        for (uint32_t i = 0; i < nLRTLines; ++i) block.push_back(LoadedLine(i));
+        EXPECT_EQ(block, row.block) << row.listing;
+    }
+}
+
 TEST_F(Readers, LongListingLinesAreSplitIntoWindowLines) {
     const std::string exactly80(80, 'e');
     const std::string long170(170, 'L');
@@ -164,6 +207,30 @@ TEST_F(Readers, DefinitionsAreMatchedLikeTheCompilerWouldNot) {
     EXPECT_STREQ(szSymbol[2].data(), "HEX");
     EXPECT_EQ(nSymbol[2], 0);
     EXPECT_EQ(nSymbol[3], -5);
+}
+
+TEST_F(Readers, EnumEntriesAreDefinitionsToo) {
+    ASSERT_EQ(ReadHeader("  enum yytokentype\n  {\n"
+                         "    YYEMPTY = -2,\n"
+                         "    YYEOF = 0,                     /* \"end of file\"  */\n"
+                         "    NUMBER = 258,                  /* NUMBER  */\n"
+                         "        TOK_PLUS=259 // \"+\"\n"
+                         "    LAST = 267\r\n"
+                         "    STATEMENT = 5;\n"
+                         "    SUM = a + 1,\n"
+                         "    HEX = 0x10,\n"
+                         "    TRAILING = 12 more,\n"
+                         "    = 4,\n"
+                         "    1X = 4,\n"
+                         "    BIG = 2147483648,\n"
+                         "  };\n#define IDENT 300\n"),
+              6u);
+    const std::vector<std::pair<std::string, int32_t>> expected = {
+        {"YYEMPTY", -2}, {"YYEOF", 0}, {"NUMBER", 258}, {"TOK_PLUS", 259}, {"LAST", 267}, {"IDENT", 300}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(szSymbol[i].data(), expected[i].first);
+        EXPECT_EQ(nSymbol[i], expected[i].second);
+    }
 }
 
 TEST_F(Readers, NamesLongerThan23CharactersLeaveTheRestToTheNumber) {
@@ -303,6 +370,77 @@ TEST_F(Trace, NamingTheDisplayedStateStillSetsTheReturnState) {
     Interpret("at state 2, next token 44");
     EXPECT_EQ(nState, 2u);
     EXPECT_EQ(nCurrentState, 2u);
+}
+
+// byacc's and bison's traces: the kind is told from the first lines; each
+// row's lines follow a line of its kind, with state 2 shown, return state 1,
+// and no token read yet. The listing's bison terminals give tokens numbers.
+TEST_F(Trace, GeneratorTraceLinesMoveTheDisplayAndNameTheToken) {
+    struct Row {
+        const char* kindLine;
+        std::string lines;
+        uint32_t state;
+        const char* token;
+        int32_t number;
+    };
+    const char* byacc = "yydebug[0]: state 0, shifting to state 3";
+    const char* bison = "Starting parse";
+    const std::string cut = "yydebug[2]: after reduction, result is <" + std::string(18, 'v') +
+                            ">, shifting from state 3 to state 7";
+    const std::string deep = "Stack now 0 1" + std::string(60, ' ') + "2 3 4 6";  // 80 columns
+    const std::vector<Row> rows = {
+        {byacc, "yydebug[3]: state 5, reading token 257 (NUMBER)", 5, "NUMBER", 257},
+        {byacc, "yydebug: state 5, reading 41 (')') <1.5>", 5, "')'", 41},
+        {byacc, "yydebug[1]: state 0, reading token 0 ($end)", 0, "$end", 0},
+        {byacc, "yydebug: state 4, reading 0 (end-of-file)", 4, "$end", 0},
+        {byacc, "yydebug[9]: state 12, reading token 40 ('(')", 2, "'('", 40},
+        {byacc, "yydebug[1]: state 4, reading token 300 (NO_CLOSE", 4, "','", 300},
+        {byacc, "calcdebug[2]: after reduction, shifting from state 3 to state 7", 7, "(none)", 11},
+        {byacc, "yydebug: after reduction, shifting from state 0 to final state 1", 1, "(none)", 11},
+        {byacc, "yydebug: after reduction, result is <to state 9>, shifting from 0 to state 1", 1, "(none)", 11},
+        {byacc, "yydebug[5]: error recovery discarding state 3", 3, "(none)", 11},
+        {byacc, "yydebug[4]: state 3, error recovery shifting to state 1", 3, "(none)", 11},
+        {byacc, "yydebug[1]: state 6, error recovery discarding token 42 ('*')", 6, "(none)", 11},
+        {byacc, "state 5, reading token 257 (NUMBER)\nline 3: syntax error\nyydebug[3]: state -1, x", 2, "(none)", 11},
+        {byacc, "yydebug[3]: state 4294967301, reading token 257 (N)\nEntering state 5\nat state 5, next token 1", 2, "(none)", 11},
+        {byacc, cut + "5\nyydebug[5]: error recovery discarding state 3x", 2, "(none)", 11},
+        {bison, "Entering state 5", 5, "(none)", 11},
+        {bison, "Entering state 0", 0, "(none)", 11},
+        {bison, "Stack now 0 4 6", 6, "(none)", 11},
+        {bison, "Stack now 0 4 6x\nEntering state 10\nEntering state 99999999999", 2, "(none)", 11},
+        {bison, deep + "7\n" + deep.substr(0, 79), 4, "(none)", 11},  // the first is cut in 67
+        {bison, std::string(80, 'x') + "Entering state 5\nLAC: checking lookahead ';': R7 G5 S3", 2, "(none)", 11},
+        {bison, "Reducing stack by rule 5 (line 7):\n   $1 = token NUMBER (5)\nat state 5, next token 1", 2, "(none)", 11},
+        {bison, "Next token is token NUMBER (3.5)", 2, "NUMBER", 258},
+        {bison, "Next token is token \"==\" (x)", 2, "\"==\"", 261},
+        {bison, "Next token is token == (x)", 2, "==", 261},
+        {bison, "Next token is token '(' ())", 2, "'('", 40},
+        {bison, "Next token is token \"end of file\" ()", 2, "$end", 0},
+        {bison, "Next token is token NUMBER (1)\nNow at end of input.", 2, "$end", 0},
+        {bison, "Next token is token \"a b\" (x) y)", 2, "\"a b\"", 11},
+        {bison, "Next token is token some name (x (y))", 2, "some name", 11},
+        {bison, "Next token is token unclosed", 2, "unclosed", 11},
+        // kwt's own format keeps its rules: a trace that starts in it reads no other kind.
+        {"at state 1, next token 3", "Entering state 5\nyydebug[1]: state 6, reading token 1 (A)", 2, "$end", 0},
+    };
+    for (const Row& row : rows) {
+        ResetProgramState();
+        OpenListing(Listing(std::vector<int>(10, 3),
+                            "Terminals, with rules where they appear\n\n    $end (0) 0\n    '(' (40) 7 8\n"
+                            "    NUMBER <value> (258) 11\n    \"==\" (261) 12\n\n"
+                            "Nonterminals, with rules where they appear\n    NOT_A_TERMINAL (300)\n"));
+        OpenTraceText(std::string(row.kindLine) + "\n" + row.lines + "\n");
+        ASSERT_TRUE(ReadTrace());
+        nState = 2;
+        nCurrentState = 1;
+        if (std::string(TokenName()) == "(none)") nToken = 11;
+        while (ReadTrace()) ParseTrace();
+        EXPECT_EQ(nState, row.state) << row.lines;
+        EXPECT_STREQ(TokenName(), row.token) << row.lines;
+        EXPECT_EQ(nToken, row.number) << row.lines;
+        // Naming the shown state changes nothing, so the return state stays.
+        EXPECT_EQ(nCurrentState, row.state == 2 ? 1u : 2u) << row.lines;
+    }
 }
 
 TEST_F(Trace, ReadingSplitsLongLinesAndKeepsTheLastLineAtTheEnd) {
