@@ -5,8 +5,9 @@ SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 EXAMPLES = examples/kwt.err examples/yy.lrt examples/yytab.h
+DEMO = $(BUILD)/demo
 
-.PHONY: all build demo test test-sanitize fuzz windows windows-test install clean
+.PHONY: all build demo demo-own test test-sanitize fuzz windows windows-test install clean
 
 all: build
 
@@ -15,7 +16,18 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
+# A real bison run: the example grammar built with tracing on, run on an
+# input with a syntax error, and kwt opened on its trace, listing and header.
 demo: build
+	@scripts/install-deps.sh demo
+	mkdir -p $(DEMO)
+	cp examples/calc.y $(DEMO)/
+	cd $(DEMO) && bison -t -v -d calc.y && cc -o calc calc.tab.c
+	-cd $(DEMO) && ./calc < $(CURDIR)/examples/error-pops.calc > output 2> trace
+	$(BUILD)/kwt $(DEMO)/trace $(DEMO)/calc.output $(DEMO)/calc.tab.h
+
+# The hand-written example files of kwt's own format.
+demo-own: build
 	$(BUILD)/kwt $(EXAMPLES)
 
 test: build

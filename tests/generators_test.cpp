@@ -4,6 +4,7 @@
 // the same run.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -165,6 +166,49 @@ TEST_P(Generators, KwtFollowsEveryRealTraceStateByState) {
             ASSERT_EQ(std::string(szTrace.data()), steps[i].first);
         }
     }
+}
+
+// A sparse file with lines just before and past 2 GiB: the listing's
+// offsets and the step history's index, load and replay there.
+TEST(FilesPast2GiB, IndexStepAndReplay) {
+    TempDir dir;
+    const int64_t base = (int64_t{1} << 31) - 8;
+    const std::string lines = "State 7\nbefore\nafter 2 GiB\nEntering state 0\nlast\n";
+    const std::string path = dir.Path("big");
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(fseeko(file, static_cast<off_t>(base), SEEK_SET), 0);
+        ASSERT_EQ(std::fwrite(lines.data(), 1, lines.size(), file), lines.size());
+        std::fclose(file);
+    }
+    ResetProgramState();
+    mc::Reset();
+    pfileLRT = TextOpen(path.c_str());
+    nStates = 1;
+    lState[0] = base;
+    lState[1] = base + 27;  // up to "Entering state 0"
+    LoadLRT();
+    ASSERT_EQ(nLRTLines, 3u);
+    EXPECT_EQ(LoadedLine(2), "after 2 GiB");
+
+    pfileTrace = TextOpen(path.c_str());
+    ASSERT_TRUE(TextSeek(pfileTrace, base + 8));
+    uint16_t scroll = 0;
+    BeginSteps(mc::Output(), scroll);
+    EXPECT_STREQ(szTrace.data(), "before");
+    NextStep(mc::Output(), scroll);
+    EXPECT_EQ(TextTell(pfileTrace), base + 27);
+    NextStep(mc::Output(), scroll);
+    NextStep(mc::Output(), scroll);
+    EXPECT_STREQ(szTrace.data(), "last");
+    PrevStep(mc::Output(), scroll);
+    PrevStep(mc::Output(), scroll);
+    EXPECT_STREQ(szTrace.data(), "after 2 GiB");
+    EXPECT_EQ(lTrace[sStateCursor], base + 15);
+    NextStep(mc::Output(), scroll);
+    NextStep(mc::Output(), scroll);
+    EXPECT_STREQ(szTrace.data(), "last");
 }
 
 INSTANTIATE_TEST_SUITE_P(RealRuns, Generators, ::testing::ValuesIn(kGenerators),
