@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ struct Generator {
     const char* environment;  // byacc's parsers trace when YYDEBUG=1
     const char* stateWord;    // the listing's state header: `state N` or `State N`
 };
+
+void PrintTo(const Generator& generator, std::ostream* out) { *out << generator.name; }
 
 const Generator kGenerators[] = {
     {"byacc", "byacc -t -v -d calc.y", "y.tab.c", "y.output", "y.tab.h", "YYDEBUG=1 ", "state "},
