@@ -19,7 +19,6 @@ build:
 # A real bison run: the example grammar built with tracing on, run on an
 # input with a syntax error, and kwt opened on its trace, listing and header.
 demo: build
-	@scripts/install-deps.sh demo
 	mkdir -p $(DEMO)
 	cp examples/calc.y $(DEMO)/
 	cd $(DEMO) && bison -t -v -d calc.y && cc -o calc calc.tab.c
