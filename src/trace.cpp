@@ -340,8 +340,6 @@ void CloseTrace() {
     TextClose(pfileTrace);
     pfileTrace = nullptr;
     rules = kOwnRules;
-    pieceStartsLine = true;
-    pieceEndsLine = true;
     szToken[0] = '\0';
 }
 

@@ -401,10 +401,11 @@ TEST_F(Trace, GeneratorTraceLinesMoveTheDisplayAndNameTheToken) {
         {byacc, "yydebug[5]: error recovery discarding state 3", 3, "(none)", 11},
         {byacc, "yydebug[4]: state 3, error recovery shifting to state 1", 3, "(none)", 11},
         {byacc, "yydebug[1]: state 6, error recovery discarding token 42 ('*')", 6, "(none)", 11},
-        {byacc, "state 5, reading token 257 (NUMBER)\nline 3: syntax error\nyydebug[3]: state -1, x", 2, "(none)", 11},
+        {byacc, "state 5, reading token 257 (NUMBER)\nline 3: syntax error\nyydebug[3]: state -1, x\n"
+                "yydebug[3]: state 5 shifting", 2, "(none)", 11},
         {byacc, "yydebug[3]: state 4294967301, reading token 257 (N)\nEntering state 5\nat state 5, next token 1", 2, "(none)", 11},
         {byacc, cut + "5\nyydebug[5]: error recovery discarding state 3x", 2, "(none)", 11},
-        {bison, "Entering state 5", 5, "(none)", 11},
+        {bison, "Entering state 5 ", 5, "(none)", 11},
         {bison, "Entering state 0", 0, "(none)", 11},
         {bison, "Stack now 0 4 6", 6, "(none)", 11},
         {bison, "Stack now 0 4 6x\nEntering state 10\nEntering state 99999999999", 2, "(none)", 11},
