@@ -54,8 +54,8 @@ const char* ReadStateNumber(const char* text, uint32_t* number) {
 }
 
 // A line that is exactly `<word>N`, blanks or a carriage return allowed after.
-bool IsNumberedHeader(const char* line, const char* word, std::size_t wordLength,
-                      uint32_t* number) {
+bool IsNumberedHeader(const char* line, const char* word, uint32_t* number) {
+    const std::size_t wordLength = std::strlen(word);
     if (std::strncmp(line, word, wordLength) != 0) return false;
     const char* rest = ReadStateNumber(line + wordLength, number);
     if (rest == nullptr) return false;
@@ -71,10 +71,10 @@ ListingKind HeaderKind(const char* line, bool startsLine, uint32_t* number) {
     case '+':
         return IsOwnHeader(line) ? ListingKind::kOwn : ListingKind::kUnknown;
     case 's':
-        return startsLine && IsNumberedHeader(line, "state ", 6, number) ? ListingKind::kByacc
+        return startsLine && IsNumberedHeader(line, "state ", number) ? ListingKind::kByacc
                                                                          : ListingKind::kUnknown;
     case 'S':
-        return startsLine && IsNumberedHeader(line, "State ", 6, number) ? ListingKind::kBison
+        return startsLine && IsNumberedHeader(line, "State ", number) ? ListingKind::kBison
                                                                          : ListingKind::kUnknown;
     default:
         return ListingKind::kUnknown;
@@ -90,12 +90,14 @@ struct ConflictRun {
     int64_t start = 0;
 };
 
+bool StartsWith(const char* text, const char* start) {
+    return std::strncmp(text, start, std::strlen(start)) == 0;
+}
+
 bool IsConflictLine(const char* line, uint32_t* state) {
     const char* rest = ReadStateNumber(line, state);
-    if (rest == nullptr || std::strncmp(rest, ": ", 2) != 0) return false;
-    rest += 2;
-    return std::strncmp(rest, "shift/reduce conflict", 21) == 0 ||
-           std::strncmp(rest, "reduce/reduce conflict", 22) == 0;
+    return rest != nullptr && (StartsWith(rest, ": shift/reduce conflict") ||
+                               StartsWith(rest, ": reduce/reduce conflict"));
 }
 
 void NoteConflictLine(const char* line, bool startsLine, int64_t offset, ConflictRun& run) {
@@ -202,7 +204,8 @@ bool OpenLRT(const char* path) {
         if (header != ListingKind::kUnknown && (kind == ListingKind::kUnknown || header == kind)) {
             kind = header;
             const bool ownConflicts = conflicts.active && conflicts.state == number;
-            const int64_t start = kind == ListingKind::kByacc && ownConflicts ? conflicts.start : offset;
+            const bool byaccConflicts = kind == ListingKind::kByacc && ownConflicts;
+            const int64_t start = byaccConflicts ? conflicts.start : offset;
             conflicts.active = false;
             // One header past a full index only bounds the last state.
             lState[nStates] = start;

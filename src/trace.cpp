@@ -61,6 +61,14 @@ bool StartsWith(const char* text, const char* start) {
     return std::strncmp(text, start, std::strlen(start)) == 0;
 }
 
+// Moves `text` past `start` when it starts with it.
+bool Take(const char*& text, const char* start) {
+    const std::size_t length = std::strlen(start);
+    if (std::strncmp(text, start, length) != 0) return false;
+    text += length;
+    return true;
+}
+
 // Matches `pattern` at the start of `text` the way a scanf format's literal
 // text does: characters must be equal, and a blank in the pattern matches
 // any run of white space, none included.
@@ -159,7 +167,7 @@ const char* SkipDebugPrefix(const char* line) {
 // `reading [token] T (NAME)[ <value>]`: the name runs to the last `)` before
 // the value, so `(')')` is the name `')'`.
 void ReadByaccToken(const char* text) {
-    if (StartsWith(text, "token ")) text += 6;
+    Take(text, "token ");
     int32_t token = 0;
     if (!IsDigit(*text) || !ScanInt32(text, &token)) return;
     if (token == 0) {
@@ -168,8 +176,8 @@ void ReadByaccToken(const char* text) {
     }
     const char* name = nullptr;
     std::size_t length = 0;
-    if (StartsWith(text, " (")) {
-        name = text + 2;
+    if (Take(text, " (")) {
+        name = text;
         const char* value = std::strstr(name, " <");
         const char* end = value != nullptr ? value : name + std::strlen(name);
         while (end > name && end[-1] != ')') --end;
@@ -184,34 +192,38 @@ void ReadByaccToken(const char* text) {
     }
 }
 
+// Whether the text of `text` before `at` ends with `end`.
+bool EndsBefore(const char* text, const char* at, const char* end) {
+    const std::size_t length = std::strlen(end);
+    return static_cast<std::size_t>(at - text) >= length &&
+           std::strncmp(at - length, end, length) == 0;
+}
+
 // `after reduction, [result is <v>, ]shifting from state X to [final ]state Y`.
 void ReadByaccReduction(const char* text) {
     const char* last = nullptr;
-    for (const char* at = std::strstr(text, "state "); at != nullptr; at = std::strstr(at + 1, "state ")) {
+    for (const char* at = std::strstr(text, "state "); at != nullptr;
+         at = std::strstr(at + 1, "state ")) {
         last = at;
     }
     if (last == nullptr) return;
-    const std::size_t before = static_cast<std::size_t>(last - text);
-    const bool toState = before >= 4 && std::strncmp(last - 4, " to ", 4) == 0;
-    const bool toFinal = before >= 10 && std::strncmp(last - 10, " to final ", 10) == 0;
+    if (!EndsBefore(text, last, " to ") && !EndsBefore(text, last, " to final ")) return;
     int32_t state = 0;
-    if ((toState || toFinal) && ScanFinalNumber(last + 6, &state)) ShowNamedState(state);
+    if (Take(last, "state ") && ScanFinalNumber(last, &state)) ShowNamedState(state);
 }
 
 void ParseByaccLine(const char* line) {
     const char* text = SkipDebugPrefix(line);
     if (text == nullptr) return;
-    if (StartsWith(text, "state ")) {
-        text += 6;
-        int32_t state = 0;
+    int32_t state = 0;
+    if (Take(text, "state ")) {
         if (!IsDigit(*text) || !ScanInt32(text, &state) || *text != ',') return;
-        if (StartsWith(text, ", reading ")) ReadByaccToken(text + 10);
+        if (Take(text, ", reading ")) ReadByaccToken(text);
         ShowNamedState(state);
     } else if (StartsWith(text, "after reduction, ")) {
         ReadByaccReduction(text);
-    } else if (StartsWith(text, "error recovery discarding state ")) {
-        int32_t state = 0;
-        if (ScanFinalNumber(text + 32, &state)) ShowNamedState(state);
+    } else if (Take(text, "error recovery discarding state ")) {
+        if (ScanFinalNumber(text, &state)) ShowNamedState(state);
     }
 }
 
@@ -246,7 +258,8 @@ void ReadBisonToken(const char* text) {
     if (length == 0) {
         // Not a known terminal: a quoted name ends at its closing quote, any
         // other at the value's opening parenthesis.
-        const char* end = text[0] == '"' || text[0] == '\'' ? SkipSymbolName(text) : std::strstr(text, " (");
+        const bool quoted = text[0] == '"' || text[0] == '\'';
+        const char* end = quoted ? SkipSymbolName(text) : std::strstr(text, " (");
         length = end != nullptr ? static_cast<std::size_t>(end - text) : std::strlen(text);
     }
     if (IsEndOfInputName(text, length)) {
@@ -268,12 +281,12 @@ void ReadBisonStack(const char* text) {
 
 void ParseBisonLine(const char* line) {
     int32_t state = 0;
-    if (StartsWith(line, "Entering state ")) {
-        if (ScanFinalNumber(line + 15, &state)) ShowNamedState(state);
-    } else if (StartsWith(line, "Stack now ")) {
-        ReadBisonStack(line + 10);
-    } else if (StartsWith(line, "Next token is token ")) {
-        ReadBisonToken(line + 20);
+    if (Take(line, "Entering state ")) {
+        if (ScanFinalNumber(line, &state)) ShowNamedState(state);
+    } else if (Take(line, "Stack now ")) {
+        ReadBisonStack(line);
+    } else if (Take(line, "Next token is token ")) {
+        ReadBisonToken(line);
     } else if (StartsWith(line, "Now at end of input.")) {
         SetEndOfInput();
     }

@@ -36,7 +36,8 @@ void PrintTo(const Generator& generator, std::ostream* out) { *out << generator.
 const Generator kGenerators[] = {
     {"byacc", "byacc -t -v -d calc.y", "y.tab.c", "y.output", "y.tab.h", "YYDEBUG=1 ", "state "},
     {"bison", "bison -t -v -d calc.y", "calc.tab.c", "calc.output", "calc.tab.h", "", "State "},
-    {"bison_y", "bison -y -Wno-yacc -t -v -d calc.y", "y.tab.c", "y.output", "y.tab.h", "", "State "},
+    {"bison_y", "bison -y -Wno-yacc -t -v -d calc.y", "y.tab.c", "y.output", "y.tab.h", "",
+     "State "},
 };
 
 // Recovered by popping several states (with a stack deep enough for
@@ -57,10 +58,12 @@ struct Meaning {
 };
 
 Meaning Interpret(const std::string& line) {
-    static const std::regex byaccReading(R"(^\w*debug(\[\d+\])?: state (\d+), reading token (\d+) \((.*)\)$)");
+    static const std::regex byaccReading(
+        R"(^\w*debug(\[\d+\])?: state (\d+), reading token (\d+) \((.*)\)$)");
     static const std::regex byaccState(R"(^\w*debug(\[\d+\])?: state (\d+),)");
     static const std::regex byaccTarget(
-        R"(^\w*debug(\[\d+\])?: (after reduction, .* to (final )?state|error recovery discarding state) (\d+)$)");
+        R"(^\w*debug(\[\d+\])?: )"
+        R"((after reduction, .* to (final )?state|error recovery discarding state) (\d+)$)");
     static const std::regex bisonState(R"(^(Entering state|Stack now( \d+)*) (\d+)$)");
     static const std::regex bisonToken(R"(^Next token is token (.*) \(.*\)$)");
     std::smatch match;
