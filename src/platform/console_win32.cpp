@@ -160,9 +160,10 @@ void ConsoleWarningTone() { MessageBeep(MB_ICONEXCLAMATION); }
 
 bool ConsoleAskYesNo(const char* text, const char* caption) {
     const int answer = MessageBoxA(nullptr, text, caption, kQuestionStyle);
-    // MessageBoxA gives 0 where no box can be shown: that is a no too, and
-    // the report still says on standard error what went wrong.
-    if (answer == 0) {
+    // Where no box can be shown MessageBoxA gives 0 (Wine without a display
+    // gives -1): that is a no too, and the report still says on standard
+    // error what went wrong.
+    if (answer != IDYES && answer != IDNO) {
         std::fprintf(stderr, "\n%s\n%s\nNo window to answer in: stopping.\n", caption, text);
         std::fflush(stderr);
     }
