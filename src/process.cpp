@@ -76,9 +76,6 @@ void ReplayStep(ConsoleHandle output, uint16_t& scroll) {
     Repaint(output, scroll);
 }
 
-// After a key: let its release and auto-repeats pass.
-void PauseAfterKey() { ConsoleSleep(kKeyPauseMilliseconds); }
-
 void ShowHintBar(ConsoleHandle output) {
     Checked(ConsoleSetAttribute(output, kHintBarAttribute), kUnit, __LINE__, kAttributeLabel);
     int column = 0;
@@ -95,7 +92,7 @@ void ShowHelp(ConsoleHandle input, ConsoleHandle output, uint16_t scroll, Consol
         Textf(output, static_cast<int>(line), 0, "%-80.80s", pszHelp[line]);
     }
     Textf(output, kStatusRow, 0, "%-79.79s", "Press any key to exit help");
-    PauseAfterKey();
+    ConsoleSleep(kKeyPauseMilliseconds);
     Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
     do {
         Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
@@ -271,7 +268,8 @@ void Process(ConsoleHandle input, ConsoleHandle output) {
         Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
         if (event.isKey) {
             ActOnKey(input, output, event, scroll);
-            PauseAfterKey();
+            // Let the key's release and auto-repeats pass, then drop them.
+            ConsoleSleep(kKeyPauseMilliseconds);
             Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
         }
         if (IsEscapePressed(event)) break;

@@ -532,7 +532,8 @@ WINDOW* DrawBox(const std::vector<std::string>& lines, const char* caption) {
     for (const std::string& line : lines) {
         // Tabs may widen a line: measure it as it will be laid out.
         const int end = LayOutRow(line.data(), line.size(), kBoxMargin, columns + kBoxMargin,
-                                  [](int, unsigned char) {});
+                                  utf8Locale ? ShowsInOneCell : nullptr,
+                                  [](int, unsigned char) {}, [](int, char32_t) {});
         if (end - kBoxMargin > inner) inner = end - kBoxMargin;
     }
     const int captionWidth = static_cast<int>(std::strlen(caption)) + 2;
