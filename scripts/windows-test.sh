@@ -172,17 +172,20 @@ for program in "${programs[@]}"; do
   compare_with_linux trace-is-a-directory 4 "$program" adir yy.lrt yytab.h
 
   # With no console at all the first console call fails and the question
-  # cannot be asked (no window can open without a display): status 1. The
-  # standard handles are files here, never null, so unlike on Linux no
-  # "NULL handle" line comes first.
+  # cannot be asked (no window can open without a display): status 1, and
+  # the report on standard error. The standard handles are files here,
+  # never null, so unlike on Linux no "NULL handle" line comes first.
   out="$work/startup/$(label "$program")-no-console"
   mkdir -p "$out"
   status=0
   (cd "$inputs" && timeout 60 wine "$root/$program" kwt.err yy.lrt yytab.h </dev/null \
     >"$out/stdout" 2>"$out/stderr") || status=$?
   expected_out=$'Zorvex DeBugger [KWT], Version 2.0\r\nReplays an LR parser\'s debug trace against its state listing.\r\n\r\nReading the state file...\r\nState    3\r\n'
-  if [ "$status" = 1 ] && [ "$(cat "$out/stdout"; echo x)" = "${expected_out}x" ] && [ ! -s "$out/stderr" ]; then
-    pass "$program without a console: status 1 after the listing was read"
+  if [ "$status" = 1 ] && [ "$(cat "$out/stdout"; echo x)" = "${expected_out}x" ] &&
+     grep -q '^Console API Error' "$out/stderr" &&
+     grep -q '^kwt: Error [0-9]* from GetConsoleScreenBufferInfo on line [0-9]*:' "$out/stderr" &&
+     grep -q '^No window to answer in: stopping' "$out/stderr"; then
+    pass "$program without a console: status 1 after the listing was read, the report on stderr"
   else
     fail "$program without a console: status $status (files in $out)"
   fi

@@ -147,9 +147,10 @@ const char* TokenName() {
     static char unnamed[8];
     if (nToken == -1) return "EOF";
     if (nToken == 0) return "NULL";
-    // Only the low byte prints; control characters in caret notation.
+    // Only the low byte prints; control characters, a NUL included, in
+    // caret notation.
     const unsigned lowByte = static_cast<unsigned>(nToken) & 0xFFu;
-    if (nToken < 32) {
+    if (nToken < 32 || lowByte < 32) {
         std::snprintf(unnamed, sizeof unnamed, "'^%c'", static_cast<char>((lowByte + 64) & 0xFFu));
     } else {
         std::snprintf(unnamed, sizeof unnamed, "'%c'", static_cast<char>(lowByte));

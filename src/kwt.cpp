@@ -11,6 +11,7 @@ namespace {
 constexpr char kUnit[] = "kwt";
 constexpr ConsoleAttribute kDefaultAttribute = 0x07;
 constexpr char kReportTail[] = "\n\nContinue execution?";
+constexpr char kQueryLabel[] = "GetConsoleScreenBufferInfo";
 
 // The console's state before the key loop, put back after it.
 ConsoleBufferInfo savedBufferInfo;
@@ -57,28 +58,23 @@ void perr(const char* unit, int line, const char* label, int code) {
 void cls(ConsoleHandle output) {
     // Without a size from the console, clear the screen the layout uses.
     ConsoleBufferInfo size{kScreenColumns, kScreenRows, kDefaultAttribute};
-    if (!ConsoleGetBufferInfo(output, &size)) {
-        perr(kUnit, __LINE__, "GetConsoleScreenBufferInfo", ConsoleLastError());
+    if (!Checked(ConsoleGetBufferInfo(output, &size), kUnit, __LINE__, kQueryLabel)) {
         size = ConsoleBufferInfo{kScreenColumns, kScreenRows, kDefaultAttribute};
     }
     const uint32_t width = size.width > 0 ? static_cast<uint32_t>(size.width) : 0;
     const uint32_t height = size.height > 0 ? static_cast<uint32_t>(size.height) : 0;
     const uint32_t cells = width * height;
     uint32_t filled = 0;
-    if (!ConsoleFillCharacter(output, ' ', cells, 0, 0, &filled)) {
-        perr(kUnit, __LINE__, "FillConsoleOutputCharacter", ConsoleLastError());
-    }
+    Checked(ConsoleFillCharacter(output, ' ', cells, 0, 0, &filled), kUnit, __LINE__,
+            "FillConsoleOutputCharacter");
     ConsoleBufferInfo colours = size;
-    if (!ConsoleGetBufferInfo(output, &colours)) {
-        perr(kUnit, __LINE__, "GetConsoleScreenBufferInfo", ConsoleLastError());
+    if (!Checked(ConsoleGetBufferInfo(output, &colours), kUnit, __LINE__, kQueryLabel)) {
         colours = size;
     }
-    if (!ConsoleFillAttribute(output, colours.attribute, cells, 0, 0, &filled)) {
-        perr(kUnit, __LINE__, "FillConsoleOutputAttribute", ConsoleLastError());
-    }
-    if (!ConsoleSetCursor(output, 0, 0)) {
-        perr(kUnit, __LINE__, "SetConsoleCursorPosition", ConsoleLastError());
-    }
+    const ConsoleAttribute colour = colours.attribute;
+    Checked(ConsoleFillAttribute(output, colour, cells, 0, 0, &filled), kUnit, __LINE__,
+            "FillConsoleOutputAttribute");
+    Checked(ConsoleSetCursor(output, 0, 0), kUnit, __LINE__, "SetConsoleCursorPosition");
 }
 
 void RunConsole(ConsoleHandle input, ConsoleHandle output) {
@@ -86,22 +82,19 @@ void RunConsole(ConsoleHandle input, ConsoleHandle output) {
         std::printf("NULL handle, process error\n");
         std::fflush(stdout);
     }
-    bufferInfoSaved = ConsoleGetBufferInfo(output, &savedBufferInfo);
-    if (!bufferInfoSaved) {
-        perr(kUnit, __LINE__, "GetConsoleScreenBufferInfo", ConsoleLastError());
-    }
+    bufferInfoSaved =
+        Checked(ConsoleGetBufferInfo(output, &savedBufferInfo), kUnit, __LINE__, kQueryLabel);
     cls(output);
     Process(input, output);
 }
 
 void RestoreConsole(ConsoleHandle input, ConsoleHandle output) {
     // When the query before the loop failed there is nothing to put back.
-    if (bufferInfoSaved && !ConsoleSetAttribute(output, savedBufferInfo.attribute)) {
-        perr(kUnit, __LINE__, "SetConsoleTextAttribute", ConsoleLastError());
+    const ConsoleAttribute saved = savedBufferInfo.attribute;
+    if (bufferInfoSaved) {
+        Checked(ConsoleSetAttribute(output, saved), kUnit, __LINE__, "SetConsoleTextAttribute");
     }
-    if (!ConsoleDiscardInput(input)) {
-        perr(kUnit, __LINE__, "FlushConsoleInputBuffer", ConsoleLastError());
-    }
+    Checked(ConsoleDiscardInput(input), kUnit, __LINE__, "FlushConsoleInputBuffer");
 }
 
 int KwtMain(int argc, char* argv[]) {

@@ -146,6 +146,15 @@ void cls(ConsoleHandle output);
 // when the answer is no (the program ends with status 1).
 void perr(const char* unit, int line, const char* label, int code);
 
+// Gives back `succeeded`; where it is false, reports the failed console call
+// `label` with the error code it left. `line` is the line of the call
+// itself: callers write the call and __LINE__ on one line, so that each
+// call site can be told apart.
+inline bool Checked(bool succeeded, const char* unit, int line, const char* label) {
+    if (!succeeded) perr(unit, line, label, ConsoleLastError());
+    return succeeded;
+}
+
 // Console stages around the key loop: save the attribute, clear, run the
 // loop; then put the attribute back and discard pending input.
 void RunConsole(ConsoleHandle input, ConsoleHandle output);

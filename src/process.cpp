@@ -46,6 +46,9 @@ constexpr unsigned kKeyPauseMilliseconds = 300;
 constexpr ConsoleAttribute kHintBarAttribute = 0x37;  // grey on cyan
 constexpr ConsoleAttribute kAfterHintAttribute = 0xF0;  // black on bright white
 constexpr int kHintGap = 2;
+constexpr char kReadLabel[] = "ReadConsoleInput";
+constexpr char kDiscardLabel[] = "FlushConsoleInputBuffer";
+constexpr char kAttributeLabel[] = "SetConsoleTextAttribute";
 constexpr uint16_t kSlotMask = kStepSlots - 1;
 
 uint16_t NextSlot(uint16_t slot) { return static_cast<uint16_t>((slot + 1) & kSlotMask); }
@@ -73,52 +76,29 @@ void ReplayStep(ConsoleHandle output, uint16_t& scroll) {
     Repaint(output, scroll);
 }
 
-void DiscardInput(ConsoleHandle input) {
-    if (!ConsoleDiscardInput(input)) {
-        perr(kUnit, __LINE__, "FlushConsoleInputBuffer", ConsoleLastError());
-    }
-}
-
-void ReadEvent(ConsoleHandle input, ConsoleEvent& event) {
-    if (!ConsoleReadEvent(input, &event)) {
-        perr(kUnit, __LINE__, "ReadConsoleInput", ConsoleLastError());
-    }
-}
-
-// After a key: let its release and auto-repeats pass, then drop them.
-void PauseAfterKey(ConsoleHandle input) {
-    ConsoleSleep(kKeyPauseMilliseconds);
-    DiscardInput(input);
-}
-
-void SetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
-    if (!ConsoleSetAttribute(output, attribute)) {
-        perr(kUnit, __LINE__, "SetConsoleTextAttribute", ConsoleLastError());
-    }
-}
-
 void ShowHintBar(ConsoleHandle output) {
-    SetAttribute(output, kHintBarAttribute);
+    Checked(ConsoleSetAttribute(output, kHintBarAttribute), kUnit, __LINE__, kAttributeLabel);
     int column = 0;
     column += Textf(output, kStatusRow, column, "%s", "PgUp/PgDn: Change State") + kHintGap;
     column += Textf(output, kStatusRow, column, "%s", "Up/Down: Scroll") + kHintGap;
     Textf(output, kStatusRow, column, "%s", "Keypad +/-: Program Step");
-    SetAttribute(output, kAfterHintAttribute);
+    Checked(ConsoleSetAttribute(output, kAfterHintAttribute), kUnit, __LINE__, kAttributeLabel);
 }
 
 // The key that closes the help screen replaces the one that opened it.
 void ShowHelp(ConsoleHandle input, ConsoleHandle output, uint16_t scroll, ConsoleEvent& event) {
     cls(output);
     for (std::size_t line = 0; line < pszHelp.size(); ++line) {
-        Textf(output, static_cast<int>(line), 0, "%-79.79s", pszHelp[line]);
+        Textf(output, static_cast<int>(line), 0, "%-80.80s", pszHelp[line]);
     }
     Textf(output, kStatusRow, 0, "%-79.79s", "Press any key to exit help");
-    PauseAfterKey(input);
+    ConsoleSleep(kKeyPauseMilliseconds);
+    Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
     do {
-        ReadEvent(input, event);
+        Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
     } while (!event.isKey);
     ShowScreen(output, scroll);
-    DiscardInput(input);
+    Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
 }
 
 void ActOnKey(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, uint16_t& scroll) {
@@ -201,6 +181,14 @@ bool IsEscapePressed(const ConsoleEvent& event) {
     return event.isKey && event.keyDown && event.virtualKey == VirtualKey::kEscape;
 }
 
+// Rows 0-23 are written in all 80 columns, so nothing of an earlier screen
+// stays behind. The row is blanked first: where the console shows a UTF-8
+// sequence as one character, a line takes fewer cells than it has bytes.
+void ShowTextRow(ConsoleHandle output, int row, const char* text) {
+    Textf(output, row, 0, "%80s", "");
+    Textf(output, row, 0, "%.80s", text);
+}
+
 }  // namespace
 
 void BeepCannotAct() { ConsoleBeep(kBeepFrequency, kBeepMilliseconds); }
@@ -208,10 +196,12 @@ void BeepCannotAct() { ConsoleBeep(kBeepFrequency, kBeepMilliseconds); }
 void ShowScreen(ConsoleHandle output, uint16_t scroll) {
     int row = 0;
     for (uint32_t line = scroll; line < nLRTLines && row < kListingRows; ++line, ++row) {
-        Textf(output, row, 0, "%-79.79s", szLRT[line].data());
+        ShowTextRow(output, row, szLRT[line].data());
     }
-    for (; row <= kStatusRow; ++row) Textf(output, row, 0, "%79.79s", " ");
-    Textf(output, kTraceRow, 0, "%-79.79s", szTrace.data());
+    for (; row < kListingRows; ++row) Textf(output, row, 0, "%80s", "");
+    ShowTextRow(output, kTraceRow, szTrace.data());
+    // The bottom-right cell stays unwritten: writing it would scroll some consoles.
+    Textf(output, kStatusRow, 0, "%79s", "");
     Textf(output, kStatusRow, 0, "State %4d of %4d: Next Token: %s    Help:[F1]^[Sp]",
           static_cast<int>(nState), static_cast<int>(nStates) - 1, TokenName());
 }
@@ -275,14 +265,16 @@ void Process(ConsoleHandle input, ConsoleHandle output) {
     BeginSteps(output, scroll);
     ConsoleEvent event;
     for (;;) {
-        ReadEvent(input, event);
+        Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
         if (event.isKey) {
             ActOnKey(input, output, event, scroll);
-            PauseAfterKey(input);
+            // Let the key's release and auto-repeats pass, then drop them.
+            ConsoleSleep(kKeyPauseMilliseconds);
+            Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
         }
         if (IsEscapePressed(event)) break;
     }
-    DiscardInput(input);
+    Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
     cls(output);
     ConsoleSetCursor(output, 1, 1);
 }

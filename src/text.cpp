@@ -10,12 +10,8 @@ constexpr char kUnit[] = "text";
 }
 
 void Text(ConsoleHandle output, int row, int column, const char* text) {
-    if (!ConsoleSetCursor(output, column, row)) {
-        perr(kUnit, __LINE__, "SetConsoleCursorPosition", ConsoleLastError());
-    }
-    if (myPuts(output, text) == 0) {
-        perr(kUnit, __LINE__, "myPuts", ConsoleLastError());
-    }
+    Checked(ConsoleSetCursor(output, column, row), kUnit, __LINE__, "SetConsoleCursorPosition");
+    Checked(myPuts(output, text) != 0, kUnit, __LINE__, "myPuts");
 }
 
 int Textf(ConsoleHandle output, int row, int column, const char* format, ...) {
@@ -32,7 +28,7 @@ int Textf(ConsoleHandle output, int row, int column, const char* format, ...) {
 }
 
 int myPuts(ConsoleHandle output, const char* text) {
-    const bool written = ConsoleWrite(output, text, std::strlen(text));
-    if (!written) perr(kUnit, __LINE__, "WriteConsole", ConsoleLastError());
+    const bool written =
+        Checked(ConsoleWrite(output, text, std::strlen(text)), kUnit, __LINE__, "WriteConsole");
     return written ? 1 : 0;
 }

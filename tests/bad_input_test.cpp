@@ -2,9 +2,11 @@
 // terminal: no crash and no hang, the files' bytes shown as cells of text,
 // and the terminal left as it was found.
 #include <fcntl.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -64,16 +66,33 @@ std::string BinaryFile() {
     return file;
 }
 
-// Every byte of `line` before any NUL is one cell of `row`: printable
+// The character of the UTF-8 sequence at `text`, as the C library decodes
+// it, and its length; 0 where the bytes there are no such sequence.
+std::size_t Utf8At(const std::string& text, std::size_t at, char32_t* character) {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    const locale_t previous = uselocale(utf8);
+    std::mbstate_t state{};
+    wchar_t wide = 0;
+    const std::size_t size = std::mbrtowc(&wide, text.data() + at, text.size() - at, &state);
+    uselocale(previous);
+    *character = static_cast<char32_t>(wide);
+    return size >= 2 && size <= 4 ? size : 0;
+}
+
+// The bytes of `line` before any NUL fill the 80 cells of `row`: printable
 // ASCII as itself, any other byte as `placeholder` or, without one, as a
-// printable character of its own, never as the terminal would take the byte.
+// printable character of its own, or a UTF-8 sequence as its character in
+// one cell; never as the terminal would take the bytes.
 void ExpectCells(const PtyTerminal& terminal, int row, const std::string& line,
                  char32_t placeholder = 0) {
-    const std::size_t end = std::min<std::size_t>({line.find('\0'), line.size(), 79});
-    for (std::size_t column = 0; column < 80; ++column) {
-        const char32_t shown = terminal.Character(row, static_cast<int>(column));
-        const int byte = column < end ? static_cast<unsigned char>(line[column]) : ' ';
+    const std::size_t end = std::min<std::size_t>(line.find('\0'), line.size());
+    std::size_t at = 0;
+    for (int column = 0; column < 80; ++column) {
+        const char32_t shown = terminal.Character(row, column);
+        const int byte = at < end ? static_cast<unsigned char>(line[at]) : ' ';
         SCOPED_TRACE("row " + std::to_string(row) + " column " + std::to_string(column));
+        std::size_t taken = 1;
+        char32_t decoded = 0;
         if (byte == ' ') {
             EXPECT_TRUE(shown == U' ' || shown == 0);
         } else if (byte > 0x20 && byte < 0x7f) {
@@ -82,7 +101,10 @@ void ExpectCells(const PtyTerminal& terminal, int row, const std::string& line,
             EXPECT_EQ(shown, placeholder) << "byte " << byte;
         } else {
             EXPECT_GE(shown, 0xA0u) << "byte " << byte;
+            const std::size_t size = Utf8At(line.substr(0, end), at, &decoded);
+            if (size > 0 && shown == decoded) taken = size;
         }
+        at += taken;
     }
 }
 
@@ -305,17 +327,25 @@ TEST_F(BadInputTest, NumbersTooLargeForThirtyTwoBitsAreNotTaken) {
 TEST_F(BadInputTest, ControlBytesAndEscapeSequencesShowAsText) {
     const std::vector<std::string> hostile = {
         "\fAB\x1b[31mCD\x1b]0;pwned\x07" "EF\x1b[2J\x01\x7f\xb0\xdb\tI",
-        "clip \x1b]52;c;aGk=\x07 end", "c1 \x9b" "2J end"};
+        "clip \x1b]52;c;aGk=\x07 end", "c1 \x9b" "2J end",
+        // UTF-8: printable characters of one cell; then a C1 control, an
+        // overlong form, a surrogate, a wide character, a combining mark, a
+        // non-character, a direction override and a sequence cut short.
+        "u8 \xe2\x80\xa2\xce\xb5\xf0\x9d\x90\x80|\xc2\x9b|\xe0\x82\xa2|\xed\xa0\x80|\xe4\xb8\xad|"
+        "\xcc\x81|\xef\xbf\xbe|\xe2\x80\xae|\xe2\x80x"};
     std::string listing = "a listing\n" + StateHeader(0) + "\n";
     for (const std::string& line : hostile) listing += line + "\n";
     Write("listing.lrt", listing + "after\n" + StateHeader(1) + "\n");
     const std::string traceLine = "osc \x1b]0;trace\x07 c1 \x9b" "31m end";
     Write("trace.txt", traceLine + "\n");
     // Every byte of the first line one cell; its tab runs to column 32.
-    const struct { const char* locale; const char* first; char32_t placeholder; } cases[] = {
+    const struct { const char* locale; const char* first, *utf8; char32_t placeholder; } cases[] = {
         {"C.UTF-8",
-         "\u2640AB\u2190[31mCD\u2190]0;pwned\u2022EF\u2190[2J\u263A\u2302\u2591\u2588  I", 0},
-        {"C", "?AB?[31mCD?]0;pwned?EF?[2J????  I", U'?'},
+         "\u2640AB\u2190[31mCD\u2190]0;pwned\u2022EF\u2190[2J\u263A\u2302\u2591\u2588  I",
+         "u8 \u2022\u03b5\U0001D400|\u252c\u00a2|\u03b1\u00e9\u00f3|\u03c6\u00e1\u00c7|"
+         "\u03a3\u2555\u00a1|\u2560\u00fc|\u2229\u2510\u255b|\u0393\u00c7\u00ab|\u0393\u00c7x",
+         0},
+        {"C", "?AB?[31mCD?]0;pwned?EF?[2J????  I", nullptr, U'?'},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.locale);
@@ -328,12 +358,18 @@ TEST_F(BadInputTest, ControlBytesAndEscapeSequencesShowAsText) {
         EXPECT_EQ(terminal->Foreground(1, 8), CellColour::Default());  // "CD" after the CSI
         ExpectCells(*terminal, 2, hostile[1], c.placeholder);
         ExpectCells(*terminal, 3, hostile[2], c.placeholder);
-        EXPECT_EQ(terminal->Row(4), "after");
+        if (c.utf8 != nullptr) {
+            EXPECT_EQ(terminal->Row(4), c.utf8);
+        } else {
+            ExpectCells(*terminal, 4, hostile[3], c.placeholder);
+        }
+        EXPECT_EQ(terminal->Row(5), "after");
         ExpectCells(*terminal, kTraceRow, traceLine, c.placeholder);
         EXPECT_EQ(terminal->Row(kStatusRow), Status("State    0 of    1: Next Token: NULL"));
         EXPECT_EQ(terminal->Title(), "");
         for (const char* raw : {"\x1b]0;pwned", "\x1b[31mCD", "EF\x1b[2J", "\x07" "EF", "\f",
-                                "\x1b]52;", "\x9b" "2J", "\x1b]0;trace", "\x9b" "31m"}) {
+                                "\x1b]52;", "\x9b" "2J", "\x1b]0;trace", "\x9b" "31m",
+                                "\xc2\x9b", "\xe2\x80\xae"}) {
             EXPECT_EQ(terminal->Output().find(raw), std::string::npos)
                 << testing::PrintToString(std::string(raw)) << " reached the terminal";
         }

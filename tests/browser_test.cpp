@@ -22,13 +22,13 @@ namespace {
 
 using Keys = std::vector<uint16_t>;
 
-// A listing row as "%-79.79s" leaves it (column 79 is never written).
+// A row as the screen leaves it: the text cut or padded to 80 columns.
 std::string Field(const std::string& text) {
-    std::string field = text.substr(0, 79);
-    field.resize(79, ' ');
+    std::string field = text.substr(0, 80);
+    field.resize(80, ' ');
     return field;
 }
-std::string Shown(int row) { return mc::Row(row).substr(0, 79); }
+std::string Shown(int row) { return mc::Row(row).substr(0, 80); }
 
 // Shown first but never interpreted, then: a move with a token, a line
 // naming state 0 (ignored), an error recovery (token kept), another move.
@@ -92,16 +92,25 @@ using BrowserDeathTest = Browser;
 // ---- the screen and the step history -----------------------------------------
 
 TEST_F(Browser, FirstScreenShowsState0AndTheFirstTraceLineUninterpreted) {
-    Fresh({30, 3, 4, 2}, {"at state 1, next token 258" + std::string(54, 'x'), "unused"});
-    for (int row = 0; row < kScreenRows; ++row) Text(mc::Output(), row, 79, "#");
+    const std::string fullPiece = "at state 1, next token 258" + std::string(54, 'x');
+    Fresh({30, 3, 4, 2}, {fullPiece, "unused"});
+    // Text of an earlier screen everywhere, in a console wider than 80 columns.
+    mc::Reset(100, 25);
+    ASSERT_TRUE(ConsoleFillCharacter(mc::Output(), '#', 100 * 25, 0, 0, nullptr));
     scroll = 9;
     Begin();
     EXPECT_EQ(scroll, 0);
     EXPECT_EQ(Shown(0), Field(StateHeader(0)));
     EXPECT_EQ(Shown(22), Field("state 0 line 22"));
-    EXPECT_EQ(Shown(23), std::string("at state 1, next token 258") + std::string(53, 'x'));
-    EXPECT_EQ(Shown(24), Field("State    0 of    3: Next Token: NULL    Help:[F1]^[Sp]"));
-    for (int row = 0; row < kScreenRows; ++row) EXPECT_EQ(mc::At(row, 79).character, '#') << row;
+    EXPECT_EQ(Shown(23), fullPiece);  // all 80 characters of the piece
+    const std::string status = "State    0 of    3: Next Token: NULL    Help:[F1]^[Sp]";
+    EXPECT_EQ(Shown(24), Field(status).substr(0, 79) + "#");
+    // Every cell of rows 0-23 up to column 79 is written; nothing past it,
+    // nor the bottom-right cell of the 80-column screen.
+    for (int row = 0; row < kScreenRows; ++row) {
+        EXPECT_EQ(Shown(row).find('#'), row < kStatusRow ? std::string::npos : 79u) << row;
+        EXPECT_EQ(mc::Row(row).substr(80), std::string(20, '#')) << row;
+    }
     EXPECT_EQ(nState, 0u);
     EXPECT_EQ(nToken, 0);
     EXPECT_TRUE(mc::Beeps().empty());
@@ -122,6 +131,8 @@ TEST_F(Browser, StepsInterpretTheTraceAndStepsBackReplayIt) {
     EXPECT_EQ(Shown(23), Field(kTrace[0]));
     Next(2);
     EXPECT_EQ(Shown(23), Field(kTrace[2]));
+    // The repaint covers whatever an earlier screen left in rows 0-23.
+    ASSERT_TRUE(ConsoleFillCharacter(mc::Output(), '#', 80 * 24, 0, 0, nullptr));
     Next();  // error recovery: the token stays
     EXPECT_EQ(nState, 3u);
     EXPECT_EQ(Shown(24), Field("State    3 of    3: Next Token: IDENT    Help:[F1]^[Sp]"));
@@ -297,9 +308,9 @@ TEST_F(Browser, HelpComesBackToTheSameScrollAndItsClosingEscEndsTheLoop) {
 void SayWhetherHelpIsOnDisplay() {
     bool shown = true;
     for (std::size_t row = 0; row < kHelpLines; ++row) {
-        shown = shown && mc::Row(static_cast<int>(row)) == Field(pszHelp[row]) + " ";
+        shown = shown && mc::Row(static_cast<int>(row)) == Field(pszHelp[row]);
     }
-    shown = shown && mc::Row(kStatusRow) == Field("Press any key to exit help") + " ";
+    shown = shown && mc::Row(kStatusRow) == Field("Press any key to exit help");
     const bool readFailed = !mc::Questions().empty() &&
                             mc::Questions().back().text.find("from ReadConsoleInput") != std::string::npos;
     std::fprintf(stderr, "%s\n", shown && readFailed ? "help on display" : "help not on display");
@@ -320,14 +331,14 @@ TEST_F(Browser, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
     Run({vk::kPageDown, vk::kSpace, vk::kPageUp});  // Esc shows the bar last
     EXPECT_EQ(Shown(24).substr(0, 23), "PgUp/PgDn: Change State");
     EXPECT_EQ(Shown(24).substr(25, 15), "Up/Down: Scroll");
-    EXPECT_EQ(Shown(24).substr(42), Field("Keypad +/-: Program Step").substr(0, 79 - 42));
+    EXPECT_EQ(Shown(24).substr(42), Field("Keypad +/-: Program Step").substr(0, 80 - 42));
     for (int column = 0; column < 79; ++column) {
         const bool inBar = column < 23 || (column >= 25 && column < 40) || (column >= 42 && column < 66);
         EXPECT_EQ(mc::At(24, column).attribute, inBar ? 0x37 : 0xF0) << column;
     }
     EXPECT_EQ(mc::At(0, 0).attribute, 0xF0);   // repainted after the bar
-    EXPECT_EQ(mc::At(23, 78).attribute, 0xF0);
-    EXPECT_EQ(mc::At(0, 79).attribute, 0x07);  // never written
+    EXPECT_EQ(mc::At(23, 79).attribute, 0xF0);
+    EXPECT_EQ(mc::At(24, 79).attribute, 0x07);  // never written
 
     Fresh();
     Run({vk::kOther}, false);
@@ -374,6 +385,21 @@ TEST_F(Browser, FailuresInTheLoopAreReportedAndTheUserCanGoOn) {
     ASSERT_EQ(mc::Questions().size(), 1u);
     ExpectReport(0, "process", "FlushConsoleInputBuffer", EBADF, "ConsoleDiscardInput");
     EXPECT_EQ(nState, 2u);
+
+    // Each of the four discards (help's pause and end, the loop's pause and
+    // end) names a line of its own.
+    Fresh();
+    mc::FailNext(mc::Operation::kDiscardInput, 4, EBADF);
+    for (int i = 0; i < 4; ++i) mc::AnswerNext(true);
+    Run({vk::kF1}, false);
+    ASSERT_EQ(mc::Questions().size(), 4u);
+    std::vector<int> lines;
+    for (std::size_t i = 0; i < 4; ++i) {
+        ExpectReport(i, "process", "FlushConsoleInputBuffer", EBADF, "ConsoleDiscardInput");
+        lines.push_back(ParseReport(mc::Questions()[i].text).line);
+    }
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(std::unique(lines.begin(), lines.end()), lines.end());
 
     Fresh();
     mc::FailNext(mc::Operation::kSetAttribute, 1, EPERM);

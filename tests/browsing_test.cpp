@@ -22,11 +22,11 @@ std::vector<std::string> FileLines(const std::string& path) {
 }
 
 // A line as a row shows it: tabs run to the next multiple of eight, at most
-// 79 cells, trailing blanks dropped.
+// 80 cells, trailing blanks dropped.
 std::string Shown(const std::string& line) {
     std::string row;
     for (char c : line) row += c == '\t' ? std::string(8 - row.size() % 8, ' ') : std::string(1, c);
-    row.resize(std::min<std::size_t>(row.size(), 79));
+    row.resize(std::min<std::size_t>(row.size(), 80));
     return row.erase(row.find_last_not_of(' ') + 1);
 }
 

@@ -37,7 +37,8 @@ TEST_F(ConsoleOutput, TextfNeverWritesPastItsBuffer) {
     mc::Reset(300, 25);
     const std::string longText(400, 'z');
     EXPECT_EQ(Textf(Out(), 0, 0, "%s", longText.c_str()), static_cast<int>(kTextfBufferSize) - 1);
-    EXPECT_EQ(mc::Row(0).find_first_not_of('z'), kTextfBufferSize - 1);
+    // However wide the console, nothing goes past column 79.
+    EXPECT_EQ(mc::Row(0).find_first_not_of('z'), 80u);
 }
 
 TEST_F(ConsoleOutput, FileBytesBecomeSingleCells) {
@@ -55,6 +56,10 @@ TEST_F(ConsoleOutput, TabsMoveToTheNextMultipleOfEightWithinTheRow) {
     Text(Out(), 1, 76, "x\ty");
     EXPECT_EQ(mc::Row(1).substr(76), "x   ");
     EXPECT_EQ(mc::Row(2), std::string(80, ' '));
+    // In a wider console too, tabs and text stop at column 79.
+    mc::Reset(100, 25);
+    Text(Out(), 0, 0, "\t\t\t\t\t\t\t\t\t\tZ");
+    EXPECT_EQ(mc::Row(0), std::string(100, ' '));
 }
 
 TEST_F(ConsoleOutput, ClsBlanksTheWholeBufferInTheCurrentAttribute) {
@@ -75,7 +80,7 @@ TEST_F(ConsoleOutput, ClsBlanksTheWholeBufferInTheCurrentAttribute) {
 
 TEST_F(ConsoleOutput, ClsAfterAFailedSizeQueryClearsTheStandardScreen) {
     mc::Reset(100, 30, 0x1E);
-    for (int row = 0; row < 30; ++row) Text(Out(), row, 0, std::string(100, '#').c_str());
+    ASSERT_TRUE(ConsoleFillCharacter(Out(), '#', 100 * 30, 0, 0, nullptr));
     mc::FailNext(mc::Operation::kGetBufferInfo, 1, 6);
     mc::AnswerNext(true);
     cls(Out());

@@ -21,7 +21,7 @@ Report ParseReport(const std::string& text);
 std::string SourceLine(const std::string& unit, int line);
 
 // Question `index` reports a failure of `label` in `unit` with `code`,
-// under the caption "Console API Error", and its line is the perr call that
-// reports `call`, the failing console operation, made just before it.
+// under the caption "Console API Error", and its line is that of `call`,
+// the failing console operation itself.
 void ExpectReport(std::size_t index, const std::string& unit, const std::string& label, int code,
                   const std::string& call);

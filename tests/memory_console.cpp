@@ -175,7 +175,7 @@ bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length) {
     if (!IsOutput(output)) return Refuse(EBADF);
     const int row = state.cursorRow;
     state.cursorColumn =
-        LayOutRow(text, length, state.cursorColumn, state.width, [row](int column, unsigned char c) {
+        LayOutRow(text, length, state.cursorColumn, RowEnd(state.width), [row](int column, unsigned char c) {
             CellAt(row, column) = Cell{c, state.attribute};
         });
     return true;

@@ -292,6 +292,8 @@ TEST_F(Readers, TokenNamesFallBackToCharacterForms) {
     EXPECT_STREQ(NameOf(43), "'+'");
     EXPECT_STREQ(NameOf(300 + 256), "','");  // only the low byte prints
     EXPECT_STREQ(NameOf(INT32_MIN), "'^@'");
+    EXPECT_STREQ(NameOf(256), "'^@'");  // byacc's and bison's error token, unnamed
+    EXPECT_STREQ(NameOf(256 + 10), "'^J'");
 }
 
 TEST_F(Readers, NamedEndOfInputAndNoTokenWin) {

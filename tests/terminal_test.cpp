@@ -116,6 +116,9 @@ TEST_F(TerminalTest, KeysInTheFormsTerminalsSendThem) {
         {"application Down", "\x1bOB", "State    0 of    2", 0, "state 0 line 2"},
         {"normal Up", "\x1b[A", "State    0 of    2", 0, "state 0 line 1"},
         {"application Up", "\x1bOA", "State    0 of    2", 0, StateHeader(0)},
+        // Esc followed at once by a key is that key with Alt, not Esc.
+        {"Alt+x", "\x1bx", "PgUp/PgDn: Change State", 0, StateHeader(0)},
+        {"Alt+PgDn", "\x1b\x1b[6~", "PgUp/PgDn: Change State", 0, StateHeader(0)},
     };
     auto terminal = Run();
     for (const Step& step : steps) {
@@ -204,12 +207,15 @@ TEST_F(TerminalTest, WithoutATerminalForInputTheAnswerIsNo) {
 }
 
 TEST_F(TerminalTest, AResizeIsNoKeyAndTheScreenSizeFollowsTheTerminal) {
+    Write("trace.txt", "\t\t\t\t\t\t\t\t\t\tZ\n");
     auto terminal = Run();
     ASSERT_TRUE(terminal->WaitUntilReading());
     terminal->Resize(30, 100);
     ASSERT_TRUE(terminal->WaitUntilReading());
     terminal->Press("\x1b[6~");
     ASSERT_TRUE(terminal->WaitForText(kStatusRow, "State    1 of    2")) << terminal->Dump();
+    // Wider than 80 columns, the tabs still stop at column 79.
+    EXPECT_EQ(terminal->Row(kTraceRow), "") << terminal->Dump();
 
     // Shrunk below the 25 rows the screen needs: drawing row 20 fails.
     terminal->Resize(20, 80);

@@ -60,7 +60,8 @@ bool ConsoleSetCursor(ConsoleHandle output, int column, int row);
 // Writes `length` bytes at the cursor in the current attribute and moves
 // the cursor past them. Bytes from files never act as terminal controls:
 // a tab moves to the next multiple of 8 columns, any other byte takes one
-// cell, and nothing is written past the end of the row.
+// cell (on a UTF-8 terminal, a sequence of a printable character takes one
+// cell), and nothing is written past column 79 or the end of the row.
 bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length);
 // Fill `count` cells from (column, row) onwards, running on across rows and
 // stopping at the end of the buffer; `filled` gets the number of cells.

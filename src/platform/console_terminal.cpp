@@ -9,6 +9,7 @@
 #include "platform/console.h"
 
 #include <curses.h>
+#include <langinfo.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -90,7 +91,28 @@ std::array<wchar_t, 256> glyphs{};
 
 bool IsPrintableAscii(unsigned char byte) { return byte >= 0x20 && byte <= 0x7E; }
 
+// Whether the locale's characters are UTF-8, so that a file's UTF-8
+// sequences can show as the characters they encode.
+bool utf8Locale = false;
+
+bool IsNonCharacter(char32_t character) {
+    return (character >= 0xFDD0 && character <= 0xFDEF) || (character & 0xFFFEu) == 0xFFFEu;
+}
+
+// A character that shows as itself in exactly one cell and cannot act on
+// the terminal: not a C1 control, not a non-character, not a separator
+// that breaks the line, and neither wide nor zero-width (combining marks,
+// format characters such as direction overrides), which would shift every
+// cell after it.
+bool ShowsInOneCell(char32_t character) {
+    if (character < 0xA0 || IsNonCharacter(character)) return false;
+    if (character == 0x2028 || character == 0x2029) return false;
+    return wcwidth(static_cast<wchar_t>(character)) == 1;
+}
+
 void ChooseGlyphs() {
+    const char* codeset = nl_langinfo(CODESET);
+    utf8Locale = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
     const bool wide = MB_CUR_MAX > 1;
     for (std::size_t byte = 0; byte < glyphs.size(); ++byte) {
         const auto picture = static_cast<wchar_t>(kCodePage437[byte]);
@@ -430,9 +452,12 @@ int DrawCells(WINDOW* window, int row, int column, int end, const char* text,
               std::size_t length, const Style& style) {
     std::vector<cchar_t> cells;
     const int start = column;
-    const int after = LayOutRow(text, length, column, end, [&](int, unsigned char byte) {
-        cells.push_back(MakeCell(glyphs[byte], style));
-    });
+    const int after = LayOutRow(
+        text, length, column, end, utf8Locale ? ShowsInOneCell : nullptr,
+        [&](int, unsigned char byte) { cells.push_back(MakeCell(glyphs[byte], style)); },
+        [&](int, char32_t character) {
+            cells.push_back(MakeCell(static_cast<wchar_t>(character), style));
+        });
     if (!cells.empty()) {
         mvwadd_wchnstr(window, row, start, cells.data(), static_cast<int>(cells.size()));
     }
@@ -507,7 +532,8 @@ WINDOW* DrawBox(const std::vector<std::string>& lines, const char* caption) {
     for (const std::string& line : lines) {
         // Tabs may widen a line: measure it as it will be laid out.
         const int end = LayOutRow(line.data(), line.size(), kBoxMargin, columns + kBoxMargin,
-                                  [](int, unsigned char) {});
+                                  utf8Locale ? ShowsInOneCell : nullptr,
+                                  [](int, unsigned char) {}, [](int, char32_t) {});
         if (end - kBoxMargin > inner) inner = end - kBoxMargin;
     }
     const int captionWidth = static_cast<int>(std::strlen(caption)) + 2;
@@ -658,28 +684,25 @@ bool AskOnStandardError(const char* text, const char* caption) {
 
 // ---- reading keys --------------------------------------------------------------
 
-// An Esc that curses hands over with more bytes right behind it starts a
-// sequence curses does not know: the rest is read and dropped, so that an
-// unknown key cannot act as Esc. A known key behind it is put back.
-bool UnknownSequenceFollows() {
+// Whether more input came with an Esc that curses hands over. A terminal
+// sends a key with Alt as Esc followed at once by the key, and a key that
+// curses does not know as an escape sequence: either way the Esc and what
+// follows are one key (an unknown sequence is read to its end), and only
+// an Esc on its own is the Esc key.
+bool MoreFollowsEsc() {
     nodelay(stdscr, TRUE);
     wint_t next = 0;
     int kind = wget_wch(stdscr, &next);
-    bool unknown = false;
+    const bool more = kind != ERR;
     if (kind == OK && (next == L'[' || next == L'O')) {
-        unknown = true;
         const bool controlSequence = next == L'[';
         // A control sequence ends with a byte from '@' to '~'; SS3 takes one.
         while ((kind = wget_wch(stdscr, &next)) == OK && controlSequence &&
                (next < L'@' || next > L'~')) {
         }
-    } else if (kind == KEY_CODE_YES) {
-        ungetch(static_cast<int>(next));
-    } else if (kind == OK) {
-        unget_wch(static_cast<wchar_t>(next));
     }
     nodelay(stdscr, FALSE);
-    return unknown;
+    return more;
 }
 
 ConsoleEvent KeyEvent(uint16_t virtualKey) {
@@ -720,9 +743,10 @@ bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length) {
     int rows = 0;
     int columns = 0;
     getmaxyx(stdscr, rows, columns);
+    const int end = RowEnd(columns);
     // A resize may have left the cursor outside; nothing is drawn there.
-    if (cursorRow >= rows || cursorColumn >= columns || length == 0) return true;
-    cursorColumn = DrawCells(stdscr, cursorRow, cursorColumn, columns, text, length,
+    if (cursorRow >= rows || cursorColumn >= end || length == 0) return true;
+    cursorColumn = DrawCells(stdscr, cursorRow, cursorColumn, end, text, length,
                              StyleFor(currentAttribute));
     return true;
 }
@@ -790,7 +814,7 @@ bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
             }
             return true;
         }
-        if (character == 27 && UnknownSequenceFollows()) {
+        if (character == 27 && MoreFollowsEsc()) {
             *event = KeyEvent(VirtualKey::kOther);
         } else {
             *event = KeyEvent(CharacterKey(character));

@@ -3,11 +3,15 @@
 // Text written at the cursor is laid out by LayOutRow first, so the bytes
 // the console receives never act on it: tabs are expanded here, C0 control
 // bytes and DEL become a placeholder cell, and nothing runs past the row.
+// Bytes of 0x80 and above go to the console as they are, one cell each, and
+// show as glyphs of its output code page: the console acts on none of them,
+// and a UTF-8 sequence is not decoded into one character.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
 #include <climits>
+#include <cstdio>
 #include <string>
 
 #include "platform/console.h"
@@ -79,7 +83,7 @@ bool ConsoleSetCursor(ConsoleHandle output, int column, int row) {
 bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length) {
     std::string cells;
     const int start = cursorColumn;
-    LayOutRow(text, length, start, bufferWidth, [&cells](int, unsigned char byte) {
+    LayOutRow(text, length, start, RowEnd(bufferWidth), [&cells](int, unsigned char byte) {
         // Bytes of 0x80 and above are glyphs of the code page.
         const bool acts = byte < 0x80 && IsControlByte(byte);
         cells += acts ? kPlaceholder : static_cast<char>(byte);
@@ -155,6 +159,13 @@ void ConsoleFreeErrorText(char* text) { LocalFree(text); }
 void ConsoleWarningTone() { MessageBeep(MB_ICONEXCLAMATION); }
 
 bool ConsoleAskYesNo(const char* text, const char* caption) {
-    // MessageBoxA gives 0 where no box can be shown: that is a no too.
-    return MessageBoxA(nullptr, text, caption, kQuestionStyle) == IDYES;
+    const int answer = MessageBoxA(nullptr, text, caption, kQuestionStyle);
+    // Where no box can be shown MessageBoxA gives 0 (Wine without a display
+    // gives -1): that is a no too, and the report still says on standard
+    // error what went wrong.
+    if (answer != IDYES && answer != IDNO) {
+        std::fprintf(stderr, "\n%s\n%s\nNo window to answer in: stopping.\n", caption, text);
+        std::fflush(stderr);
+    }
+    return answer == IDYES;
 }

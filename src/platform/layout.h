@@ -1,28 +1,96 @@
 // How bytes written at the cursor take up the cells of one row, the same
 // on every console: a tab fills blanks up to the next multiple of 8 columns,
 // every other byte (control bytes and bytes of 0x80 or more included) takes
-// exactly one cell, and nothing goes past the end of the row.
+// exactly one cell, and nothing goes past the end of the row. Where the
+// console can show Unicode, a well-formed UTF-8 sequence of a character it
+// accepts takes one cell instead of one per byte.
 #pragma once
 
 #include <cstddef>
 
 constexpr int kTabWidth = 8;
 
-// Calls place(column, byte) for every cell the text takes, from `column` on,
-// in a row `width` cells wide; returns the column after the last cell.
-template <typename PlaceCell>
-int LayOutRow(const char* text, std::size_t length, int column, int width, PlaceCell place) {
-    for (std::size_t i = 0; i < length && column < width; ++i) {
-        const unsigned char byte = static_cast<unsigned char>(text[i]);
+// The program's screen is 80 columns wide: a write never goes past column
+// 79, however wide the console, so nothing it leaves there can outlive the
+// next repaint.
+constexpr int kLayoutColumns = 80;
+
+constexpr int RowEnd(int consoleWidth) {
+    return consoleWidth < kLayoutColumns ? consoleWidth : kLayoutColumns;
+}
+
+// The code point of the well-formed UTF-8 sequence at the start of `text`
+// and its length in bytes (2 to 4); 0 where the bytes there are not one:
+// a lone or stray byte, a sequence cut short, an overlong form, a surrogate
+// or a value past U+10FFFF. ASCII bytes are never a sequence here.
+inline std::size_t DecodeUtf8(const char* text, std::size_t length, char32_t* character) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t size = 0;
+    char32_t value = 0;
+    char32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        size = 2;
+        value = lead & 0x1Fu;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        size = 3;
+        value = lead & 0x0Fu;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        size = 4;
+        value = lead & 0x07u;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (size > length) return 0;
+    for (std::size_t i = 1; i < size; ++i) {
+        const auto next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xC0u) != 0x80u) return 0;
+        value = (value << 6) | (next & 0x3Fu);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *character = value;
+    return size;
+}
+
+// Says whether a decoded character may show as itself in one cell.
+using OneCellTest = bool (*)(char32_t character);
+
+// Calls placeByte(column, byte) for every cell a single byte takes and,
+// when `oneCell` is given, placeCharacter(column, character) for every
+// UTF-8 sequence of a character it accepts, from `column` on, in a row that
+// ends at `width`; returns the column after the last cell.
+template <typename PlaceByte, typename PlaceCharacter>
+int LayOutRow(const char* text, std::size_t length, int column, int width, OneCellTest oneCell,
+              PlaceByte placeByte, PlaceCharacter placeCharacter) {
+    std::size_t i = 0;
+    while (i < length && column < width) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        char32_t character = 0;
+        const std::size_t size =
+            oneCell != nullptr && byte >= 0x80 ? DecodeUtf8(text + i, length - i, &character) : 0;
+        if (size > 0 && oneCell(character)) {
+            placeCharacter(column++, character);
+            i += size;
+            continue;
+        }
         if (byte == '\t') {
             int stop = (column / kTabWidth + 1) * kTabWidth;
             if (stop > width) stop = width;
-            while (column < stop) place(column++, static_cast<unsigned char>(' '));
+            while (column < stop) placeByte(column++, static_cast<unsigned char>(' '));
         } else {
-            place(column++, byte);
+            placeByte(column++, byte);
         }
+        ++i;
     }
     return column;
+}
+
+// The same, every byte its own cell.
+template <typename PlaceByte>
+int LayOutRow(const char* text, std::size_t length, int column, int width, PlaceByte place) {
+    return LayOutRow(text, length, column, width, nullptr, place, [](int, char32_t) {});
 }
 
 // True for a byte that a terminal would take as a control rather than a
