@@ -77,3 +77,12 @@ void ParseTrace() {
         EnterState(recovery);
     }
 }
+
+TraceState SaveTraceState() { return TraceState{nState, nToken, nCurrentState, szTrace}; }
+
+void RestoreTraceState(const TraceState& saved) {
+    nState = saved.state;
+    nToken = saved.token;
+    nCurrentState = saved.returnState;
+    szTrace = saved.line;
+}

@@ -130,6 +130,20 @@ void PushTypedDuringPause(uint16_t virtualKey) {
     state.input.push_back({ConsoleEvent{true, true, virtualKey}, true});
 }
 
+void PushCharacter(char character) {
+    uint16_t virtualKey = VirtualKey::kOther;
+    if ((character >= '0' && character <= '9') || (character >= 'A' && character <= 'Z')) {
+        virtualKey = static_cast<uint16_t>(character);
+    } else if (character >= 'a' && character <= 'z') {
+        virtualKey = static_cast<uint16_t>(character - 'a' + 'A');
+    }
+    state.input.push_back({ConsoleEvent{true, true, virtualKey, character}, false});
+}
+
+void PushText(const std::string& text) {
+    for (char character : text) PushCharacter(character);
+}
+
 void PushNonKey() { state.input.push_back({ConsoleEvent{false, false, 0}, false}); }
 
 std::size_t PendingEvents() { return state.input.size(); }
@@ -205,6 +219,14 @@ bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
     if (Fails(Operation::kReadEvent)) return false;
     if (!IsInput(input)) return Refuse(EBADF);
     if (state.input.empty()) return Refuse(EIO);
+    *event = state.input.front().event;
+    state.input.pop_front();
+    return true;
+}
+
+bool ConsolePollEvent(ConsoleHandle input, ConsoleEvent* event) {
+    state.events.push_back("poll");
+    if (!IsInput(input) || state.input.empty()) return false;
     *event = state.input.front().event;
     state.input.pop_front();
     return true;

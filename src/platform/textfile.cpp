@@ -129,3 +129,41 @@ bool TextSeek(TextFile* file, int32_t offset) {
 }
 
 bool TextEof(const TextFile* file) { return file == nullptr || file->atEnd; }
+
+namespace {
+
+bool SeekStream(std::FILE* stream, int64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(stream, offset, SEEK_SET) == 0;
+#else
+    return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+}  // namespace
+
+std::size_t TextReadAt(TextFile* file, int64_t offset, void* buffer, std::size_t size) {
+    if (file == nullptr || buffer == nullptr || offset < 0 || offset >= kTextFileMaxOffset) {
+        return 0;
+    }
+    const int64_t room = kTextFileMaxOffset - offset;
+    if (static_cast<uint64_t>(room) < size) size = static_cast<std::size_t>(room);
+    std::size_t got = 0;
+    if (SeekStream(file->stream, offset)) got = std::fread(buffer, 1, size, file->stream);
+    // The line reader's next fill reads on from the end of its chunk.
+    std::clearerr(file->stream);
+    SeekStream(file->stream, file->chunkStart + static_cast<int64_t>(file->chunkLength));
+    return got;
+}
+
+int64_t TextLength(TextFile* file) {
+    if (file == nullptr) return 0;
+#ifdef _WIN32
+    struct _stati64 info {};
+    if (_fstati64(_fileno(file->stream), &info) != 0) return 0;
+#else
+    struct stat info {};
+    if (fstat(fileno(file->stream), &info) != 0) return 0;
+#endif
+    return static_cast<int64_t>(info.st_size);
+}
