@@ -42,6 +42,7 @@ struct State {
     int discards = 0;
     int warningTones = 0;
     std::vector<std::string> events;
+    std::vector<std::string> bottomRows;
 };
 
 State state;
@@ -160,6 +161,7 @@ const std::vector<unsigned>& Sleeps() { return state.sleeps; }
 int Discards() { return state.discards; }
 int WarningTones() { return state.warningTones; }
 const std::vector<std::string>& Events() { return state.events; }
+const std::vector<std::string>& BottomRowAtReads() { return state.bottomRows; }
 
 }  // namespace memory_console
 
@@ -216,6 +218,7 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
 
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
     state.events.push_back("read");
+    state.bottomRows.push_back(Row(state.height - 1));
     if (Fails(Operation::kReadEvent)) return false;
     if (!IsInput(input)) return Refuse(EBADF);
     if (state.input.empty()) return Refuse(EIO);
