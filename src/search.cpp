@@ -39,12 +39,19 @@ TraceState traceStart{};
 
 // ---- finding a key in raw bytes ----------------------------------------------
 
-// Horspool's search: the shift for each byte under the key's last position.
+// Keys are found by the rarest of their bytes in the trace where it is rare
+// enough (memchr runs far faster than any loop of ours), else by Horspool's
+// search, which skips on the byte under the key's last position.
 struct Finder {
     const unsigned char* key = nullptr;
     std::size_t length = 0;
     std::size_t shift[256] = {};
+    bool byAnchor = false;
+    std::size_t anchor = 0;  // the key's rarest byte, by its index in the key
 };
+
+// An anchor byte must be rarer than this share of the trace's bytes.
+constexpr std::size_t kAnchorShareDivisor = 256;
 
 void PrepareFinder(Finder& finder, const char* key) {
     finder.key = reinterpret_cast<const unsigned char*>(key);
@@ -55,14 +62,32 @@ void PrepareFinder(Finder& finder, const char* key) {
     }
 }
 
+// Picks the anchor from how often each byte occurs in a sample of the trace.
+void ChooseAnchor(Finder& finder, const unsigned char* sample, std::size_t length) {
+    std::size_t count[256] = {};
+    for (std::size_t i = 0; i < length; ++i) ++count[sample[i]];
+    for (std::size_t i = 0; i < finder.length; ++i) {
+        if (count[finder.key[i]] < count[finder.key[finder.anchor]]) finder.anchor = i;
+    }
+    finder.byAnchor = count[finder.key[finder.anchor]] <= length / kAnchorShareDivisor;
+}
+
 // The first place in [from, end) where the whole key lies, or null.
 const unsigned char* FindKey(const Finder& finder, const unsigned char* from,
                              const unsigned char* end) {
     const std::size_t length = finder.length;
     if (end - from < static_cast<std::ptrdiff_t>(length)) return nullptr;
-    if (length == 1) {
-        return static_cast<const unsigned char*>(
-            std::memchr(from, finder.key[0], static_cast<std::size_t>(end - from)));
+    if (finder.byAnchor) {
+        const std::size_t before = finder.anchor;
+        const std::size_t after = length - 1 - before;
+        const unsigned char byte = finder.key[before];
+        for (const unsigned char* p = from + before; p < end - after; ++p) {
+            p = static_cast<const unsigned char*>(
+                std::memchr(p, byte, static_cast<std::size_t>(end - after - p)));
+            if (p == nullptr) return nullptr;
+            if (std::memcmp(p - before, finder.key, length) == 0) return p - before;
+        }
+        return nullptr;
     }
     const unsigned char last = finder.key[length - 1];
     const unsigned char* lastEnd = end - (length - 1);
@@ -141,7 +166,8 @@ void StartScan(Scan& scan, const char* key, int64_t from, int64_t until, Progres
 
 // Reads the block that goes on from the scan position; false on Esc.
 bool LoadBlock(Scan& scan) {
-    if (scan.loaded && !GoOn(*scan.progress, scan.position)) return false;
+    const bool first = !scan.loaded;
+    if (!first && !GoOn(*scan.progress, scan.position)) return false;
     scan.loaded = true;
     scan.blockStart = scan.position - kBehind > scan.from ? scan.position - kBehind : scan.from;
     std::size_t length = TextReadAt(pfileTrace, scan.blockStart, block, kBlockSize);
@@ -153,6 +179,7 @@ bool LoadBlock(Scan& scan) {
         scan.atEnd = true;
     }
     scan.blockEnd = scan.blockStart + static_cast<int64_t>(length);
+    if (first) ChooseAnchor(scan.finder, block, length);
     return true;
 }
 
