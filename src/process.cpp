@@ -365,6 +365,13 @@ void ActOnKey(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, ui
     }
 }
 
+// Shift, Ctrl and Alt on their own neither act nor pause, so that the key
+// typed with them (N, ?) is not thrown away by the pause.
+bool IsModifier(const ConsoleEvent& event) {
+    return event.virtualKey == VirtualKey::kShift || event.virtualKey == VirtualKey::kControl ||
+           event.virtualKey == VirtualKey::kAlt;
+}
+
 bool IsEscapePressed(const ConsoleEvent& event) {
     return event.isKey && event.keyDown && event.virtualKey == VirtualKey::kEscape;
 }
@@ -455,7 +462,7 @@ void Process(ConsoleHandle input, ConsoleHandle output) {
     ConsoleEvent event;
     for (;;) {
         ReadEvent(input, event);
-        if (event.isKey) {
+        if (event.isKey && !IsModifier(event)) {
             if (noteShown) {
                 noteShown = false;
                 ShowScreen(output, scroll);

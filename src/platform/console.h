@@ -33,6 +33,10 @@ struct ConsoleEvent {
 namespace VirtualKey {
 constexpr uint16_t kBack = 8;
 constexpr uint16_t kEnter = 13;
+// Modifier keys, which a Windows console reports as keys of their own.
+constexpr uint16_t kShift = 16;
+constexpr uint16_t kControl = 17;
+constexpr uint16_t kAlt = 18;
 constexpr uint16_t kEscape = 27;
 constexpr uint16_t kSpace = 32;
 constexpr uint16_t kPageUp = 33;
