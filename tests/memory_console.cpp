@@ -42,7 +42,7 @@ struct State {
     int discards = 0;
     int warningTones = 0;
     std::vector<std::string> events;
-    std::vector<std::string> bottomRows;
+    std::vector<std::vector<std::string>> screens;
 };
 
 State state;
@@ -161,7 +161,7 @@ const std::vector<unsigned>& Sleeps() { return state.sleeps; }
 int Discards() { return state.discards; }
 int WarningTones() { return state.warningTones; }
 const std::vector<std::string>& Events() { return state.events; }
-const std::vector<std::string>& BottomRowAtReads() { return state.bottomRows; }
+const std::vector<std::vector<std::string>>& ScreensAtReads() { return state.screens; }
 
 }  // namespace memory_console
 
@@ -218,7 +218,8 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
 
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
     state.events.push_back("read");
-    state.bottomRows.push_back(Row(state.height - 1));
+    state.screens.emplace_back();
+    for (int row = 0; row < state.height; ++row) state.screens.back().push_back(Row(row));
     if (Fails(Operation::kReadEvent)) return false;
     if (!IsInput(input)) return Refuse(EBADF);
     if (state.input.empty()) return Refuse(EIO);

@@ -82,8 +82,8 @@ const std::vector<Beep>& Beeps();
 const std::vector<unsigned>& Sleeps();
 int Discards();
 int WarningTones();
-// The bottom row of the buffer as it stood at each read of an event.
-const std::vector<std::string>& BottomRowAtReads();
+// The rows of the buffer as they stood at each read of an event.
+const std::vector<std::vector<std::string>>& ScreensAtReads();
 // Everything that happens in time order: "read", "sleep 300", "discard",
 // "beep", "question", "poll", one entry each.
 const std::vector<std::string>& Events();

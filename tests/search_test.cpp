@@ -76,6 +76,12 @@ std::ostream& operator<<(std::ostream& out, const Outcome& o) {
 
 Outcome Now() { return Outcome{nState, nToken, nCurrentState, szTrace.data()}; }
 
+// The bottom row when the program waited for the `back`-th last key.
+std::string BottomRowAtRead(std::size_t back) {
+    const auto& screens = mc::ScreensAtReads();
+    return screens.size() < back ? "" : screens[screens.size() - back].back();
+}
+
 class Search : public ::testing::Test {
 protected:
     void TearDown() override { ResetProgramState(); }
@@ -160,8 +166,7 @@ TEST_F(Search, JumpsLandWhereSteppingWouldAndMissesChangeNothing) {
     for (const Row& row : rows) {
         Type(*row.trace, row.keys);
         const Outcome got = Now();
-        const std::vector<std::string>& bottom = mc::BottomRowAtReads();
-        const std::string lastBottom = bottom.empty() ? "" : bottom.back();
+        const std::string lastBottom = BottomRowAtRead(1);
         const unsigned beeps = static_cast<unsigned>(mc::Beeps().size());
         const Outcome want = Stepped(*row.trace, row.step);
         const std::string keys = "keys \"" + row.keys + "\"";
@@ -188,11 +193,32 @@ TEST_F(Search, GoToStateShowsItWithoutAStep) {
 
 TEST_F(Search, ThePromptShowsWhatIsTyped) {
     Type(kOwnTrace, "/ab\bc\x1b");
-    const std::vector<std::string>& bottom = mc::BottomRowAtReads();
-    ASSERT_GE(bottom.size(), 5u);
-    EXPECT_EQ(bottom[bottom.size() - 2].substr(0, 9), "Find: ac ");  // before the Esc
-    EXPECT_EQ(bottom.back().substr(0, 6), "State ");                  // cancelled
+    EXPECT_EQ(BottomRowAtRead(2).substr(0, 9), "Find: ac ");  // before the Esc
+    EXPECT_EQ(BottomRowAtRead(1).substr(0, 6), "State ");     // cancelled
     EXPECT_EQ(sStateCursor, 0);
+}
+
+// F1 or ? on the first help page turns to the second; other keys leave.
+TEST_F(Search, HelpHasASecondPageWithTheJumpKeys) {
+    const std::string first = pszHelp[0];
+    const std::string second = "ZORVEX DEBUGGER: getting to the step that matters";
+    const std::string browsing = StateHeader(0);
+    struct Row {
+        std::string keys;
+        std::vector<std::string> topRows;  // at each read after the first
+    };
+    const std::vector<Row> rows = {{"??x", {first, second, browsing}},
+                                   {"?x", {first, browsing}},
+                                   {"?\x1b", {first}}};  // that Esc ends the loop
+    for (const Row& row : rows) {
+        Type(kOwnTrace, row.keys);
+        const auto& screens = mc::ScreensAtReads();
+        ASSERT_GE(screens.size(), row.topRows.size() + 1) << row.keys;
+        for (std::size_t i = 0; i < row.topRows.size(); ++i) {
+            EXPECT_EQ(screens[i + 1][0].substr(0, row.topRows[i].size()), row.topRows[i])
+                << row.keys << " read " << i + 1;
+        }
+    }
 }
 
 // Esc read while the search runs, in its scan of a trace of several blocks
