@@ -84,6 +84,18 @@ void CloseTrace();
 bool ReadTrace();
 void ParseTrace();
 
+// What interpreting the trace has set: the state shown, the lookahead, the
+// return state and the trace line. A jump saves it to put it back when it
+// is stopped, and starts from the one saved at the first line.
+struct TraceState {
+    uint32_t state = 0;
+    int32_t token = 0;
+    uint32_t returnState = 0;
+    TextLine line{};
+};
+TraceState SaveTraceState();
+void RestoreTraceState(const TraceState& saved);
+
 // Reads a decimal number as scanf's %d does: leading white space, an
 // optional sign, digits. Fails (returns false) when there are no digits or
 // the number does not fit 32 bits. On success `text` moves past it.
@@ -96,8 +108,9 @@ bool ScanInt32(const char*& text, int32_t* value);
 bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine = nullptr);
 
 // ---- process: step history -------------------------------------------------
-constexpr uint16_t kStepSlots = 4096;  // the ring holds at most 4095 steps
-static_assert((kStepSlots & (kStepSlots - 1)) == 0, "ring size must be a power of two");
+// The ring holds at most 65,535 steps; its 16-bit indices wrap by themselves.
+constexpr uint32_t kStepSlots = 65536;
+static_assert(kStepSlots == uint32_t{UINT16_MAX} + 1, "ring indices are uint16_t");
 
 extern std::array<uint32_t, kStepSlots> nPrevStates;
 extern std::array<int64_t, kStepSlots> lTrace;
@@ -110,6 +123,24 @@ void BeginSteps(ConsoleHandle output, uint16_t& scroll);
 void NextStep(ConsoleHandle output, uint16_t& scroll);
 void PrevStep(ConsoleHandle output, uint16_t& scroll);
 void RestartSteps();
+// Makes the trace line at `offset`, already read and interpreted, the step
+// after the cursor and the newest one.
+void RecordJump(int64_t offset);
+
+// ---- search: jumps to a trace line -------------------------------------------
+enum class SearchKind { kForward, kBackward, kError };
+enum class SearchOutcome { kFound, kNotFound, kStopped };
+
+// Remembers where the trace starts and the state it starts in.
+void MarkTraceStart();
+// Forward: the next line after the current step that contains `text`.
+// Backward: the nearest line before it that does. Error: the next error
+// line that follows a line that is not one (`text` unused). When found,
+// every line passed over has been interpreted, the line found is the newest
+// step and its state's text is loaded; otherwise (or when Esc stopped it)
+// everything is as it was. Shows progress on the status row meanwhile.
+SearchOutcome SearchTrace(ConsoleHandle input, ConsoleHandle output, SearchKind kind,
+                          const char* text);
 
 // ---- process: screen and key loop ------------------------------------------
 constexpr int kScreenRows = 25;

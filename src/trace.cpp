@@ -378,3 +378,12 @@ void ParseTrace() {
         break;
     }
 }
+
+TraceState SaveTraceState() { return TraceState{nState, nToken, nCurrentState, szTrace}; }
+
+void RestoreTraceState(const TraceState& saved) {
+    nState = saved.state;
+    nToken = saved.token;
+    nCurrentState = saved.returnState;
+    szTrace = saved.line;
+}

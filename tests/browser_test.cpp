@@ -173,33 +173,35 @@ TEST_F(Browser, StepsInterpretTheTraceAndStepsBackReplayIt) {
     EXPECT_EQ(mc::Beeps().size(), 3u);
 }
 
-TEST_F(Browser, TheRingKeepsTheNewest4095StepsAcrossTheWrap) {
+TEST_F(Browser, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
+    constexpr int kRing = 65535;
+    constexpr int kLast = kRing + 905;
     std::vector<std::string> trace;
-    for (int k = 0; k <= 5000; ++k) {
+    for (int k = 0; k <= kLast; ++k) {
         trace.push_back("at state " + std::to_string(1 + k % 3) + ", next token 257 step " +
                         std::to_string(k));
     }
     Fresh({2, 2, 2, 2}, trace);
-    const auto kept = [] { return (sStateTop - sStateBottom) & (kStepSlots - 1); };
+    const auto kept = [] { return static_cast<uint16_t>(sStateTop - sStateBottom); };
     Begin();
-    for (int k = 1; k <= 5000; ++k) {
+    for (int k = 1; k <= kLast; ++k) {
         Next();
-        ASSERT_EQ(kept(), std::min(k + 1, 4095)) << "step " << k;
-        ASSERT_EQ(sStateCursor, (sStateTop - 1) & (kStepSlots - 1)) << "step " << k;
+        ASSERT_EQ(kept(), std::min(k + 1, kRing)) << "step " << k;
+        ASSERT_EQ(sStateCursor, static_cast<uint16_t>(sStateTop - 1)) << "step " << k;
     }
-    Prev(4094);
+    Prev(kRing - 1);
     EXPECT_EQ(sStateCursor, sStateBottom);
-    EXPECT_EQ(Shown(23), Field(trace[5000 - 4094]));
-    EXPECT_EQ(nState, 1u + (5000 - 4094) % 3);
+    EXPECT_EQ(Shown(23), Field(trace[kLast - (kRing - 1)]));
+    EXPECT_EQ(nState, 1u + (kLast - (kRing - 1)) % 3);
     Prev();  // the oldest kept step stays
     EXPECT_EQ(sStateCursor, sStateBottom);
-    EXPECT_EQ(Shown(23), Field(trace[5000 - 4094]));
-    Next(4094);
-    EXPECT_EQ(Shown(23), Field(trace[5000]));
+    EXPECT_EQ(Shown(23), Field(trace[kLast - (kRing - 1)]));
+    Next(kRing - 1);
+    EXPECT_EQ(Shown(23), Field(trace[kLast]));
     EXPECT_TRUE(mc::Beeps().empty());
     Next();
     EXPECT_EQ(mc::Beeps().size(), 1u);
-    EXPECT_EQ(kept(), 4095);
+    EXPECT_EQ(kept(), kRing);
 }
 
 // ---- keys ------------------------------------------------------------------------

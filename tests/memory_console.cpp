@@ -42,6 +42,7 @@ struct State {
     int discards = 0;
     int warningTones = 0;
     std::vector<std::string> events;
+    std::vector<std::vector<std::string>> screens;
 };
 
 State state;
@@ -130,6 +131,20 @@ void PushTypedDuringPause(uint16_t virtualKey) {
     state.input.push_back({ConsoleEvent{true, true, virtualKey}, true});
 }
 
+void PushCharacter(char character) {
+    uint16_t virtualKey = VirtualKey::kOther;
+    if ((character >= '0' && character <= '9') || (character >= 'A' && character <= 'Z')) {
+        virtualKey = static_cast<uint16_t>(character);
+    } else if (character >= 'a' && character <= 'z') {
+        virtualKey = static_cast<uint16_t>(character - 'a' + 'A');
+    }
+    state.input.push_back({ConsoleEvent{true, true, virtualKey, character}, false});
+}
+
+void PushText(const std::string& text) {
+    for (char character : text) PushCharacter(character);
+}
+
 void PushNonKey() { state.input.push_back({ConsoleEvent{false, false, 0}, false}); }
 
 std::size_t PendingEvents() { return state.input.size(); }
@@ -146,6 +161,7 @@ const std::vector<unsigned>& Sleeps() { return state.sleeps; }
 int Discards() { return state.discards; }
 int WarningTones() { return state.warningTones; }
 const std::vector<std::string>& Events() { return state.events; }
+const std::vector<std::vector<std::string>>& ScreensAtReads() { return state.screens; }
 
 }  // namespace memory_console
 
@@ -202,9 +218,19 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
 
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
     state.events.push_back("read");
+    state.screens.emplace_back();
+    for (int row = 0; row < state.height; ++row) state.screens.back().push_back(Row(row));
     if (Fails(Operation::kReadEvent)) return false;
     if (!IsInput(input)) return Refuse(EBADF);
     if (state.input.empty()) return Refuse(EIO);
+    *event = state.input.front().event;
+    state.input.pop_front();
+    return true;
+}
+
+bool ConsolePollEvent(ConsoleHandle input, ConsoleEvent* event) {
+    state.events.push_back("poll");
+    if (!IsInput(input) || state.input.empty()) return false;
     *event = state.input.front().event;
     state.input.pop_front();
     return true;

@@ -65,6 +65,10 @@ void PushKey(uint16_t virtualKey, bool keyDown = true);
 void PushKeyPress(uint16_t virtualKey);
 // A key typed while the program pauses: thrown away by the next discard.
 void PushTypedDuringPause(uint16_t virtualKey);
+// A key-down that types `character`, with the virtual-key code a Windows
+// console gives it (letters and digits their own, others kOther).
+void PushCharacter(char character);
+void PushText(const std::string& text);
 void PushNonKey();
 std::size_t PendingEvents();
 
@@ -78,8 +82,10 @@ const std::vector<Beep>& Beeps();
 const std::vector<unsigned>& Sleeps();
 int Discards();
 int WarningTones();
+// The rows of the buffer as they stood at each read of an event.
+const std::vector<std::vector<std::string>>& ScreensAtReads();
 // Everything that happens in time order: "read", "sleep 300", "discard",
-// "beep", "question", one entry each.
+// "beep", "question", "poll", one entry each.
 const std::vector<std::string>& Events();
 
 }  // namespace memory_console

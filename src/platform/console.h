@@ -26,11 +26,17 @@ struct ConsoleEvent {
     bool isKey = false;       // false for resizes, mouse and other events
     bool keyDown = false;     // for a key: pressed (true) or released
     uint16_t virtualKey = 0;  // for a key: its virtual-key code
+    char character = 0;       // for a key: the printable ASCII character it types, else 0
 };
 
 // Virtual-key codes the key loop acts on.
 namespace VirtualKey {
+constexpr uint16_t kBack = 8;
 constexpr uint16_t kEnter = 13;
+// Modifier keys, which a Windows console reports as keys of their own.
+constexpr uint16_t kShift = 16;
+constexpr uint16_t kControl = 17;
+constexpr uint16_t kAlt = 18;
 constexpr uint16_t kEscape = 27;
 constexpr uint16_t kSpace = 32;
 constexpr uint16_t kPageUp = 33;
@@ -73,6 +79,9 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute);
 
 // Waits for and reads one input event.
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event);
+// Reads one input event if one is waiting, without waiting; false when
+// none is (or the input cannot be read).
+bool ConsolePollEvent(ConsoleHandle input, ConsoleEvent* event);
 // Throws away all input that is waiting.
 bool ConsoleDiscardInput(ConsoleHandle input);
 

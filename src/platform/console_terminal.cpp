@@ -345,6 +345,8 @@ uint16_t CharacterKey(wint_t character) {
     case L'\r':
     case L'\n': return VirtualKey::kEnter;
     case 27: return VirtualKey::kEscape;
+    case 8:
+    case 127: return VirtualKey::kBack;
     case L' ': return VirtualKey::kSpace;
     case L'?': return VirtualKey::kF1;
     case L'+': return VirtualKey::kAdd;
@@ -368,6 +370,7 @@ uint16_t CharacterKey(wint_t character) {
 uint16_t FunctionKey(int key) {
     switch (key) {
     case KEY_ENTER: return VirtualKey::kEnter;
+    case KEY_BACKSPACE: return VirtualKey::kBack;
     case KEY_PPAGE: return VirtualKey::kPageUp;
     case KEY_NPAGE: return VirtualKey::kPageDown;
     case KEY_END:
@@ -713,6 +716,22 @@ ConsoleEvent KeyEvent(uint16_t virtualKey) {
     return event;
 }
 
+// The character a plain key types, for prompts: printable ASCII only.
+char TypedCharacter(wint_t character) {
+    return character >= 0x20 && character <= 0x7E ? static_cast<char>(character) : '\0';
+}
+
+ConsoleEvent DecodeInput(int kind, wint_t character) {
+    if (kind == KEY_CODE_YES) {
+        if (character == KEY_RESIZE) return ConsoleEvent{};
+        return KeyEvent(FunctionKey(static_cast<int>(character)));
+    }
+    if (character == 27 && MoreFollowsEsc()) return KeyEvent(VirtualKey::kOther);
+    ConsoleEvent event = KeyEvent(CharacterKey(character));
+    event.character = TypedCharacter(character);
+    return event;
+}
+
 }  // namespace
 
 // ---- the console operations ----------------------------------------------------
@@ -806,21 +825,21 @@ bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
             inputEnded = true;
             return Fail(EIO);
         }
-        if (kind == KEY_CODE_YES) {
-            if (character == KEY_RESIZE) {
-                *event = ConsoleEvent{};
-            } else {
-                *event = KeyEvent(FunctionKey(static_cast<int>(character)));
-            }
-            return true;
-        }
-        if (character == 27 && MoreFollowsEsc()) {
-            *event = KeyEvent(VirtualKey::kOther);
-        } else {
-            *event = KeyEvent(CharacterKey(character));
-        }
+        *event = DecodeInput(kind, character);
         return true;
     }
+}
+
+bool ConsolePollEvent(ConsoleHandle input, ConsoleEvent* event) {
+    if (!UsableInput(input) || event == nullptr || inputEnded) return false;
+    ShowChanges();
+    nodelay(stdscr, TRUE);
+    wint_t character = 0;
+    const int kind = wget_wch(stdscr, &character);
+    nodelay(stdscr, FALSE);
+    if (kind == ERR) return false;
+    *event = DecodeInput(kind, character);
+    return true;
 }
 
 bool ConsoleDiscardInput(ConsoleHandle input) {

@@ -55,6 +55,20 @@ void StoreFilled(uint32_t* filled, DWORD count) {
     if (filled != nullptr) *filled = static_cast<uint32_t>(count);
 }
 
+ConsoleEvent ToEvent(const INPUT_RECORD& record) {
+    ConsoleEvent event;
+    if (record.EventType != KEY_EVENT) return event;
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    event.isKey = true;
+    event.keyDown = key.bKeyDown != 0;
+    event.virtualKey = key.wVirtualKeyCode;
+    // The character the key types on the current layout; prompts take
+    // printable ASCII only.
+    const char typed = key.uChar.AsciiChar;
+    event.character = typed >= 0x20 && typed <= 0x7E ? typed : '\0';
+    return event;
+}
+
 }  // namespace
 
 ConsoleHandle ConsoleInputHandle() { return GetStdHandle(STD_INPUT_HANDLE); }
@@ -127,12 +141,17 @@ bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
     INPUT_RECORD record{};
     DWORD read = 0;
     if (!ReadConsoleInputA(AsHandle(input), &record, 1, &read)) return false;
-    *event = ConsoleEvent{};
-    if (read == 1 && record.EventType == KEY_EVENT) {
-        event->isKey = true;
-        event->keyDown = record.Event.KeyEvent.bKeyDown != 0;
-        event->virtualKey = record.Event.KeyEvent.wVirtualKeyCode;
-    }
+    *event = read == 1 ? ToEvent(record) : ConsoleEvent{};
+    return true;
+}
+
+bool ConsolePollEvent(ConsoleHandle input, ConsoleEvent* event) {
+    DWORD waiting = 0;
+    if (!GetNumberOfConsoleInputEvents(AsHandle(input), &waiting) || waiting == 0) return false;
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    if (!ReadConsoleInputA(AsHandle(input), &record, 1, &read) || read != 1) return false;
+    *event = ToEvent(record);
     return true;
 }
 

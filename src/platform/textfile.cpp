@@ -140,3 +140,25 @@ bool TextSeek(TextFile* file, int64_t offset) {
 }
 
 bool TextEof(const TextFile* file) { return file == nullptr || file->atEnd; }
+
+std::size_t TextReadAt(TextFile* file, int64_t offset, void* buffer, std::size_t size) {
+    if (file == nullptr || buffer == nullptr || offset < 0) return 0;
+    std::size_t got = 0;
+    if (SeekStream(file->stream, offset) == 0) got = std::fread(buffer, 1, size, file->stream);
+    // The line reader's next fill reads on from the end of its chunk.
+    std::clearerr(file->stream);
+    SeekStream(file->stream, file->chunkStart + static_cast<int64_t>(file->chunkLength));
+    return got;
+}
+
+int64_t TextLength(TextFile* file) {
+    if (file == nullptr) return 0;
+#ifdef _WIN32
+    struct _stati64 info {};
+    if (_fstati64(_fileno(file->stream), &info) != 0) return 0;
+#else
+    struct stat info {};
+    if (fstat(fileno(file->stream), &info) != 0) return 0;
+#endif
+    return static_cast<int64_t>(info.st_size);
+}

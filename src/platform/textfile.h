@@ -40,3 +40,12 @@ bool TextSeek(TextFile* file, int64_t offset);
 
 // True once a read has met the end of the file.
 bool TextEof(const TextFile* file);
+
+// Raw access for searching: copies up to `size` bytes from byte `offset` on
+// into `buffer`, exactly as they stand in the file (no line rules), and
+// gives the number copied (0 at the end or on a failure). The position of
+// the line reader is not moved.
+std::size_t TextReadAt(TextFile* file, int64_t offset, void* buffer, std::size_t size);
+
+// The size of the file in bytes, or 0 when the system cannot tell.
+int64_t TextLength(TextFile* file);
