@@ -92,6 +92,7 @@ struct TraceState {
     int32_t token = 0;
     uint32_t returnState = 0;
     TextLine line{};
+    std::array<char, kTokenNameSize> tokenName{};
 };
 TraceState SaveTraceState();
 void RestoreTraceState(const TraceState& saved);

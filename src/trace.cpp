@@ -53,6 +53,8 @@ TraceRules rules = kOwnRules;
 // no number.
 bool pieceStartsLine = true;
 bool pieceEndsLine = true;
+// The offset just after the last piece read.
+int64_t lastPieceEnd = 0;
 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 bool IsIdentifierPart(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
@@ -333,6 +335,11 @@ TraceRules TellKind(TextFile* file) {
     return found;
 }
 
+bool StartsFileLine(TextFile* file, int64_t at) {
+    char before = '\n';
+    return at == 0 || (TextReadAt(file, at - 1, &before, 1) == 1 && before == '\n');
+}
+
 }  // namespace
 
 bool OpenTrace(const char* path) {
@@ -344,6 +351,7 @@ bool OpenTrace(const char* path) {
     rules = TellKind(pfileTrace);
     pieceStartsLine = true;
     pieceEndsLine = true;
+    lastPieceEnd = 0;
     szToken[0] = '\0';
     if (rules.kind != TraceKind::kOwn) SetToken(nToken, kNoTokenYet, sizeof kNoTokenYet - 1);
     return true;
@@ -357,10 +365,14 @@ void CloseTrace() {
 }
 
 bool ReadTrace() {
+    const int64_t at = TextTell(pfileTrace);
     bool endsLine = true;
     if (!ReadTextLine(pfileTrace, szTrace, &endsLine)) return false;
-    pieceStartsLine = pieceEndsLine;
+    // Reading on from the last piece, that piece says whether a new line
+    // starts here; after a seek (a replayed step, a jump) the byte before does.
+    pieceStartsLine = at == lastPieceEnd ? pieceEndsLine : StartsFileLine(pfileTrace, at);
     pieceEndsLine = endsLine;
+    lastPieceEnd = TextTell(pfileTrace);
     return true;
 }
 
@@ -379,11 +391,14 @@ void ParseTrace() {
     }
 }
 
-TraceState SaveTraceState() { return TraceState{nState, nToken, nCurrentState, szTrace}; }
+TraceState SaveTraceState() {
+    return TraceState{nState, nToken, nCurrentState, szTrace, szToken};
+}
 
 void RestoreTraceState(const TraceState& saved) {
     nState = saved.state;
     nToken = saved.token;
     nCurrentState = saved.returnState;
     szTrace = saved.line;
+    szToken = saved.tokenName;
 }
