@@ -196,7 +196,10 @@ struct LengthPair {
         for (int turn = 0; turn < 2; ++turn) {
             const bool isLong = (turn == 0) == longFirst;
             Stepper& stepper = isLong ? longSteps : shortSteps;
-            if (!stepper.Start()) state.SkipWithError("cannot open a trace");
+            if (!stepper.Start()) {
+                state.SkipWithError("cannot open a trace");
+                return;
+            }
             prepare(stepper);
             const uint64_t before = BytesRead();
             const double seconds = Seconds([&] { work(stepper); });
@@ -229,7 +232,7 @@ void Replay(benchmark::State& state) {
     LengthPair pair;
     bool onlyReplays = true;
     for (auto _ : state) {
-        uint16_t newest = 0;
+        decltype(sStateTop) newest = 0;
         pair.Run(
             state,
             [&](Stepper& stepper) {
