@@ -1,238 +1,149 @@
-#include "inputs.h"
-
-#include <unistd.h>
-
-#include <cstdarg>
+// The benchmarks' inputs: a survey of the generated listing, and traces in
+// the form bison's parsers write, of any length.
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
+
+#include "bench.h"
 
 namespace bench {
 namespace {
 
-// A small deterministic generator, so that every run writes the same files.
+// A small deterministic generator, so that every run writes the same trace.
 class Random {
 public:
-    explicit Random(uint64_t seed) : state_(seed * 2654435761u + 1) {}
-    uint32_t Next() {
+    explicit Random(uint64_t seed) : state_(seed) {}
+    std::size_t Below(std::size_t bound) {
         state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<uint32_t>(state_ >> 33);
-    }
-    int Between(int low, int high) {  // inclusive
-        return low + static_cast<int>(Next() % static_cast<uint32_t>(high - low + 1));
+        return static_cast<std::size_t>(state_ >> 33) % bound;
     }
 
 private:
     uint64_t state_;
 };
 
-// Writes lines through a large buffer and counts what it wrote.
-class LineWriter {
-public:
-    explicit LineWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {
-        if (file_ == nullptr) throw std::runtime_error("cannot write " + path);
-        std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
-    }
-    ~LineWriter() {
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    LineWriter(const LineWriter&) = delete;
-    LineWriter& operator=(const LineWriter&) = delete;
+constexpr std::size_t kUsualStack = 16;
+constexpr std::size_t kDeepestStack = 60;  // deep stacks make "Stack now" lines long
+constexpr uint64_t kBlockLines = 10000;
 
-    // Writes one formatted line and its line feed.
-    __attribute__((format(printf, 2, 3))) void Line(const char* format, ...) {
-        char text[256];
-        va_list arguments;
-        va_start(arguments, format);
-        int length = std::vsnprintf(text, sizeof text, format, arguments);
-        va_end(arguments);
-        if (length < 0) length = 0;
-        if (length > static_cast<int>(sizeof text) - 1) length = static_cast<int>(sizeof text) - 1;
-        std::fwrite(text, 1, static_cast<std::size_t>(length), file_);
-        std::fputc('\n', file_);
-        bytes_ += static_cast<uint64_t>(length) + 1;
-        ++lines_;
+constexpr char kHead[] = "Starting parse\nEntering state 0\nStack now 0\n";
+constexpr uint64_t kHeadLines = 3;
+
+// About `lines` lines of a parse: tokens read, reductions and shifts on a
+// stack of states drawn at random.
+class BlockWriter {
+public:
+    BlockWriter(int states, const std::vector<std::string>& tokens)
+        : states_(states > 1 ? states : 2), tokens_(tokens) {}
+
+    std::string Write(uint64_t lines) {
+        while (lines_ < lines) Token(tokens_[random_.Below(tokens_.size())]);
+        return std::move(text_);
     }
-    void Close() {
-        if (std::fclose(file_) != 0) throw std::runtime_error("cannot finish writing a file");
-        file_ = nullptr;
-    }
-    uint64_t bytes() const { return bytes_; }
     uint64_t lines() const { return lines_; }
 
 private:
-    std::FILE* file_;
-    uint64_t bytes_ = 0;
+    void Line(const std::string& text) {
+        text_ += text;
+        text_ += '\n';
+        ++lines_;
+    }
+    int AnyState() { return 1 + static_cast<int>(random_.Below(static_cast<std::size_t>(states_ - 1))); }
+    void Enter(int state) {
+        if (stack_.size() < kDeepestStack) {
+            stack_.push_back(state);
+        } else {
+            stack_.back() = state;
+        }
+        Line("Entering state " + std::to_string(state));
+        std::string now = "Stack now";
+        for (int s : stack_) now += " " + std::to_string(s);
+        Line(now);
+    }
+    void Reduce(const std::string& lookahead) {
+        const std::size_t symbols = 1 + random_.Below(std::min<std::size_t>(3, stack_.size() - 1));
+        Line("Reducing stack by rule " + std::to_string(1 + random_.Below(1700)) + " (line " +
+             std::to_string(40 + random_.Below(1700)) + "):");
+        for (std::size_t i = 1; i <= symbols; ++i) Line("   $" + std::to_string(i) + " = nterm expr ()");
+        Line("-> $$ = nterm expr ()");
+        stack_.resize(stack_.size() - symbols);
+        Enter(AnyState());
+        Line("Next token is token " + lookahead + " ()");
+    }
+    void Token(const std::string& token) {
+        Line("Reading a token");
+        Line("Next token is token " + token + " ()");
+        // More reductions on a deep stack, so that it stays mostly shallow.
+        const std::size_t most = stack_.size() > kUsualStack ? 4 : 3;
+        for (std::size_t reductions = random_.Below(most); reductions > 0 && stack_.size() > 1; --reductions) {
+            Reduce(token);
+        }
+        Line("Shifting token " + token + " ()");
+        Enter(AnyState());
+    }
+
+    int states_;
+    const std::vector<std::string>& tokens_;
+    Random random_{6237};
+    std::vector<int> stack_{0};
+    std::string text_;
     uint64_t lines_ = 0;
 };
 
-const char* const kNonterminals[] = {"program", "stmt_list", "stmt",   "expr",
-                                     "term",    "factor",    "args",   "arg_list",
-                                     "decl",    "type_name", "block",  "opt_else"};
-constexpr int kNonterminalCount = sizeof kNonterminals / sizeof kNonterminals[0];
-
-const char* const kSections[] = {"  kernel items", "  closure items", "  actions", "  gotos"};
-
-// One body line of a state block: section titles, items, actions and
-// gotos, the way a parser generator's verbose listing lays them out.
-void BodyLine(LineWriter& out, Random& random, int state, int line, int lines) {
-    // Lines 1 .. body form four sections, each a blank line, a title and
-    // its entries; the block ends with a blank line.
-    const int body = lines > 2 ? lines - 2 : 1;
-    const int section = (line - 1) * 4 / body;
-    const int sectionStart = 1 + (section * body + 3) / 4;
-    if (line == lines - 1 || line == sectionStart) {
-        out.Line("%s", "");
-        return;
-    }
-    if (line == sectionStart + 1) {
-        out.Line("%s", kSections[section < 4 ? section : 3]);
-        return;
-    }
-    const char* left = kNonterminals[random.Next() % kNonterminalCount];
-    const char* right = kNonterminals[random.Next() % kNonterminalCount];
-    switch (section) {
-    case 0:
-    case 1:
-        if (random.Next() % 5 == 0) {
-            out.Line("        lookahead { $end error TOK%d TOK%d '%c' }", 257 + random.Between(0, 511),
-                     257 + random.Between(0, 511), "+-*/();="[random.Next() % 8]);
-        } else {
-            char item[64];
-            std::snprintf(item, sizeof item, "%s : %s . TOK%d %s", left, right,
-                          257 + random.Between(0, 511), left);
-            out.Line("    %-36s rule %3d", item, random.Between(0, 999));
-        }
-        break;
-    case 2:
-        if (random.Next() % 3 == 0) {
-            out.Line("    TOK%-6d   reduce by rule %d (%s : %s %s)", 257 + random.Between(0, 511),
-                     random.Between(0, 999), left, right, left);
-        } else {
-            out.Line("    TOK%-6d   shift, go to state %d", 257 + random.Between(0, 511),
-                     random.Between(1, 4095));
-        }
-        break;
-    default:
-        out.Line("    %-10s go to state %d", left, (state * 7 + line) % 4096);
-        break;
-    }
-}
-
 }  // namespace
 
-ListingFacts WriteListing(const std::string& path, const ListingShape& shape) {
-    LineWriter out(path);
-    Random random(17);
-    out.Line("gram.y -- grammar and LALR(1) state listing (verbose output)");
-    out.Line("%s", "");
-    for (int rule = 0; rule < 40; ++rule) {
-        out.Line("  %3d  %s : %s TOK%d", rule, kNonterminals[rule % kNonterminalCount],
-                 kNonterminals[(rule * 5) % kNonterminalCount], 257 + rule);
-    }
-    out.Line("%s", "");
-    for (int state = 0; state < shape.states; ++state) {
-        bool big = false;
-        for (int chosen : shape.bigStates) big = big || chosen == state;
-        const int lines = big ? shape.bigLines : random.Between(shape.minLines, shape.maxLines);
-        out.Line("+----------------------------- STATE %d ---------------------------------------+",
-                 state);
-        for (int line = 1; line < lines; ++line) BodyLine(out, random, state, line, lines);
-    }
-    out.Close();
-    ListingFacts facts;
-    facts.bytes = out.bytes();
-    facts.lines = out.lines();
-    facts.states = shape.states;
-    return facts;
-}
-
-TraceFacts WriteTrace(const std::string& path, const TraceShape& shape,
-                      const std::vector<uint64_t>& marks) {
-    LineWriter out(path);
-    TraceFacts facts;
-    facts.offsets.assign(marks.size(), -1);
-    const auto mark = [&](uint64_t line) {
-        for (std::size_t i = 0; i < marks.size(); ++i) {
-            if (marks[i] == line) facts.offsets[i] = static_cast<int32_t>(out.bytes());
-        }
-    };
-    const int cycle = shape.namesStates ? 5 : 4;
-    for (uint64_t line = 0; line < shape.lines; ++line) {
-        mark(line);
-        // Within a period the content depends on the position alone.
-        const uint64_t place = line % shape.period;
-        const uint64_t group = place / static_cast<uint64_t>(cycle);
-        Random random(group + 1);
-        const int state = random.Between(1, shape.states - 1);
-        const int next = random.Between(1, shape.states - 1);
-        const int token = shape.firstToken + random.Between(0, shape.tokens - 1);
-        const int rule = random.Between(0, 999);
-        const unsigned long inputLine = static_cast<unsigned long>(place / 40 + 1);
-        int kind = static_cast<int>(place % static_cast<uint64_t>(cycle));
-        if (!shape.namesStates && kind >= 1) ++kind;  // no "at state" line
-        switch (kind) {
-        case 0:
-            out.Line("read token TOK%d (%d) \"v%d\" at line %lu", token, token, rule, inputLine);
-            break;
-        case 1:
-            out.Line("at state %d, next token %d", state, token);
-            break;
-        case 2:
-            out.Line("shift token TOK%d (%d), go to state %d", token, token, next);
-            break;
-        case 3:
-            out.Line("state %d: default reduction, no lookahead read", next);
-            break;
-        default:
-            out.Line("reduce by rule %d (%s : %s %s), uncover state %d, go to state %d", rule,
-                     kNonterminals[rule % kNonterminalCount],
-                     kNonterminals[(rule / 7) % kNonterminalCount],
-                     kNonterminals[(rule / 3) % kNonterminalCount], state, next);
-            break;
-        }
-    }
-    out.Close();
-    facts.bytes = out.bytes();
-    facts.lines = out.lines();
-    return facts;
-}
-
-void WriteHeader(const std::string& path, int count, int first) {
-    LineWriter out(path);
-    out.Line("/* gram_tab.h -- token numbers, written by the parser generator */");
-    out.Line("#ifndef GRAM_TAB_H");
-    out.Line("#define GRAM_TAB_H");
-    for (int i = 0; i < count; ++i) out.Line("#define TOK%d %d", first + i, first + i);
-    out.Line("#endif");
-    out.Close();
-}
-
-ScratchDir::ScratchDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/kwt-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::string MachineDescription() {
-    std::string model = "unknown processor";
-    std::ifstream cpuinfo("/proc/cpuinfo");
+Listing SurveyListing(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    Listing listing;
+    listing.path = path;
     std::string line;
-    while (std::getline(cpuinfo, line)) {
-        if (line.rfind("model name", 0) == 0) {
-            model = line.substr(line.find(':') + 2);
-            break;
+    while (std::getline(in, line)) {
+        ++listing.lines;
+        listing.bytes += line.size() + 1;
+        int state = 0;
+        char rest = 0;
+        if (line.compare(0, 6, "State ") == 0 && std::sscanf(line.c_str(), "State %d %c", &state, &rest) == 1) {
+            ++listing.states;
         }
     }
-    return std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " x " + model;
+    return listing;
+}
+
+Offset Trace::DeepestStart(uint64_t room) const {
+    const uint64_t body = lines > kHeadLines + room ? lines - kHeadLines - room : 0;
+    return BlockStart(body / blockLines);
+}
+
+Trace WriteTrace(const std::string& path, uint64_t lines, int states,
+                 const std::vector<std::string>& tokens) {
+    if (tokens.empty()) throw std::runtime_error("no token names for the trace");
+    BlockWriter writer(states, tokens);
+    const std::string block = writer.Write(kBlockLines);
+    Trace trace;
+    trace.path = path;
+    trace.lines = lines;
+    trace.blockLines = writer.lines();
+    trace.headBytes = sizeof kHead - 1;
+    trace.blockBytes = block.size();
+
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) throw std::runtime_error("cannot write " + path);
+    std::fwrite(kHead, 1, trace.headBytes, out);
+    uint64_t left = lines - std::min(lines, kHeadLines);
+    trace.bytes = trace.headBytes;
+    for (; left >= trace.blockLines; left -= trace.blockLines) {
+        std::fwrite(block.data(), 1, block.size(), out);
+        trace.bytes += block.size();
+    }
+    // The first `left` lines of one more block.
+    std::size_t end = 0;
+    for (; left > 0; --left) end = block.find('\n', end) + 1;
+    std::fwrite(block.data(), 1, end, out);
+    trace.bytes += end;
+    if (std::fclose(out) != 0) throw std::runtime_error("cannot finish " + path);
+    return trace;
 }
 
 }  // namespace bench

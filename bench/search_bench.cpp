@@ -1,7 +1,7 @@
 // Times a forward search with no match through a large trace against
 // `grep -c` for the same text over the same file, in the same run, and a
 // jump to a syntax error at the trace's end (every line interpreted). The
-// screen goes to the in-memory console. Prints the ratio and the peak memory.
+// screen goes to a console that shows nothing. Prints the ratio and the peak memory.
 //
 //   kwt_search_bench TRACE LISTING HEADER TEXT [ROUNDS]
 #include <sys/resource.h>
@@ -12,8 +12,6 @@
 #include <string>
 
 #include "kwt.h"
-#include "memory_console.h"
-#include "program_state.h"
 
 namespace {
 
@@ -32,17 +30,19 @@ double TimeGrep(const std::string& text, const std::string& trace) {
 
 // Opens the three files and shows the first step, as the program does.
 bool Begin(const char* trace, const char* listing, const char* header) {
-    ResetProgramState();
-    memory_console::Reset();
-    if (ReadInclude(header) == 0 || !OpenListingQuietly(listing) || !OpenTrace(trace)) return false;
+    CloseTrace();
+    TextClose(pfileLRT);
+    pfileLRT = nullptr;
+    ResetSteps();
+    if (ReadInclude(header) == 0 || !OpenLRT(listing) || !OpenTrace(trace)) return false;
     uint16_t scroll = 0;
-    BeginSteps(memory_console::Output(), scroll);
+    BeginSteps(ConsoleOutputHandle(), scroll);
     return true;
 }
 
 double TimeSearch(SearchKind kind, const char* text, SearchOutcome* outcome) {
     const Clock::time_point start = Clock::now();
-    *outcome = SearchTrace(memory_console::Input(), memory_console::Output(), kind, text);
+    *outcome = SearchTrace(ConsoleInputHandle(), ConsoleOutputHandle(), kind, text);
     return Seconds(start);
 }
 

@@ -12,7 +12,7 @@ for need in "$@"; do
     # wine32 (from the i386 architecture) runs the 32-bit kwt.exe.
     wine) packages+=(wine wine64 wine32:i386 tmux) ;;
     fuzz) packages+=(clang libclang-rt-dev) ;;
-    bench) packages+=(libbenchmark-dev) ;;
+    bench) packages+=(libbenchmark-dev bison) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;
   esac
 done
