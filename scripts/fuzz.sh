@@ -50,7 +50,7 @@ fi
 # shellcheck disable=SC2054  # commas belong to the flags
 common_flags=(-std=c++17 -g -O1 -fno-omit-frame-pointer
               -fsanitize=address,undefined -fno-sanitize-recover=all
-              -Wall -Wextra -Wpedantic -Werror -I"$root/src")
+              -Wall -Wextra -Wpedantic -Werror -DKWT_TEXT_FROM_MEMORY -I"$root/src")
 units=(src/include.cpp src/lrt.cpp src/trace.cpp src/platform/textfile.cpp fuzz/common.cpp)
 headers=("$root"/src/kwt.h "$root"/src/platform/*.h "$root"/fuzz/common.h)
 
@@ -99,10 +99,10 @@ run_target() {
   local target=$1
   local work="$out/run/$target"
   rm -rf "$work"
-  mkdir -p "$work/corpus" "$work/artifacts" "$work/tmp"
+  mkdir -p "$work/corpus" "$work/artifacts"
   cp -p "$root/fuzz/corpus/$target/." "$work/corpus/" -R
   cp -p "$root/examples/${example_of[$target]}" "$work/corpus/example-${example_of[$target]}"
-  local options=(-max_len=65536 -rss_limit_mb=2048 -timeout=20 -print_final_stats=1
+  local options=(-max_len=1024 -rss_limit_mb=2048 -timeout=20 -print_final_stats=1
                  -dict="$root/fuzz/$target.dict" -artifact_prefix="$work/artifacts/")
   if [ "$mode" = smoke ]; then
     options+=(-runs=0)
@@ -112,8 +112,6 @@ run_target() {
   options+=("${extra_args[@]}")
   echo "fuzz.sh: fuzz_$target ${options[*]}"
   local status=0
-  # The targets write their scratch files under TMPDIR.
-  TMPDIR="$work/tmp" \
   ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0} \
   UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
     "$out/fuzz_$target" "${options[@]}" "$work/corpus" >"$work/log" 2>&1 || status=$?

@@ -1,324 +1,112 @@
+// Reading rules of the three input files, one example each. The seed
+// replays compare the readers with the fuzz targets' models over whole
+// files; these rows pin down rules those models restate.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
-#include <vector>
 
-#include "kwt.h"
-#include "program_state.h"
-#include "test_files.h"
+#include "support.h"
 
 namespace {
 
-class Readers : public ::testing::Test {
-protected:
-    void SetUp() override { ResetProgramState(); }
-    void TearDown() override { ResetProgramState(); }
-
-    void OpenListing(const std::string& content) {
-        ASSERT_TRUE(OpenListingQuietly(dir.Write("yy.lrt", content)));
-    }
-    void LoadState(uint32_t state) {
-        nState = state;
-        LoadLRT();
-    }
-    uint16_t ReadHeader(const std::string& content) {
-        return ReadInclude(dir.Write("yytab.h", content).c_str());
-    }
-    void OpenTraceText(const std::string& content) {
-        ASSERT_TRUE(OpenTrace(dir.Write("kwt.err", content).c_str()));
-    }
-    const char* NameOf(int32_t token) {
-        nToken = token;
-        return TokenName();
-    }
-
-    TempDir dir;
+// `reader`: 'h' a token header; 'l' a listing; 't' a trace line read with
+// state 2 shown, return state 1 and token 11 in a listing of 10 states;
+// 'n' the name of the token before '|' with the header after it.
+// `read` is what the reader made of the input (see Read).
+struct FormatRow {
+    char reader;
+    std::string input;
+    std::string read;
 };
 
-// ---- the state listing ------------------------------------------------------
+const FormatRow kFormatRows[] = {
+    {'h', "#define IDENT 257\n#DEFINE NUMBER\t  258\n", "IDENT=257 NUMBER=258"},
+    {'h', "#define\tTAB 1\n  #define INDENTED 2\n#define GUARD\n#define TYPE int\n", ""},
+    {'h', "#define HEX 0x10\n#define NEG -5 /* c */\n", "HEX=0 NEG=-5"},
+    {'h', "#define BIG 2147483648\n#define MIN -2147483648\n", "MIN=-2147483648"},
+    {'h', "#define " + std::string(23, 'N') + "XYZ 1\n#define " + std::string(23, 'M') + "42 2\n",
+     std::string(23, 'M') + "=42"},
+    {'l', StateHeader(7) + "\n+---" + std::string(27, '-') + "STATE \n", "2 states"},
+    {'l', "+--x" + StateHeader(7).substr(4) + "\n " + StateHeader(7) + "\n+---short STATE \n", "0 states"},
+    {'t', "at state 5, next token 257", "state 5 token 257 return 2"},
+    {'t', "at   state\t3,next token   +43 and more", "state 3 token 43 return 2"},
+    {'t', "at state 2, next token 44", "state 2 token 44 return 2"},
+    {'t', "error: pop state 7, recover state 3", "state 3 token 11 return 2"},
+    {'t', "at state 0, next token 257", "state 2 token 11 return 1"},
+    {'t', "at state 10, next token 257", "state 2 token 11 return 1"},
+    {'t', "at state 4294967301, next token 257", "state 2 token 11 return 1"},
+    {'t', "at state 5 , next token 257", "state 2 token 11 return 1"},
+    {'t', "error: pop state 7, recover state 0", "state 2 token 11 return 1"},
+    {'n', "257|#define IDENT 257\n#define OTHER 257\n", "IDENT"},
+    {'n', "-1|#define IDENT 257\n", "EOF"},
+    {'n', "0|#define IDENT 257\n", "NULL"},
+    {'n', "-1|#define END -1\n", "END"},
+    {'n', "10|#define IDENT 257\n", "'^J'"},
+    {'n', "-2|#define IDENT 257\n", "'^>'"},
+    {'n', "556|#define IDENT 257\n", "','"},
+    {'n', "-2147483648|#define IDENT 257\n", "'^@'"},
+};
 
-TEST_F(Readers, StateHeadersNeedTheDashesAndTheWordAtOffset31) {
-    const std::string header = StateHeader(0);
-    ASSERT_EQ(header.compare(31, 6, "STATE "), 0);
-    std::string noBlank = header;
-    noBlank[36] = '7';  // "STATE7"
-    std::string threeDashes = header;
-    threeDashes[3] = ' ';  // "+-- "
-    std::string movedWord = " " + header;
-    OpenListing("preamble\n" + header + "\n" + noBlank + "\n" + threeDashes + "\n" + movedWord +
-                "\n+---short STATE \n" + StateHeader(1) + "\n");
-    EXPECT_EQ(nStates, 2u);
-}
-
-TEST_F(Readers, EachStateLoadsItsWholeBlock) {
-    OpenListing(Listing({30, 1, 5, 2}, "grammar preamble\nmore preamble\n"));
-    ASSERT_EQ(nStates, 4u);
-    LoadState(0);
-    EXPECT_EQ(nLRTLines, 30u);
-    EXPECT_EQ(LoadedLine(0), StateHeader(0));
-    EXPECT_EQ(LoadedLine(29), "state 0 line 29");
-    LoadState(1);  // a header directly followed by the next header
-    EXPECT_EQ(nLRTLines, 1u);
-    EXPECT_EQ(LoadedLine(0), StateHeader(1));
-    LoadState(3);  // the last state runs to the end of the file
-    EXPECT_EQ(nLRTLines, 2u);
-    EXPECT_EQ(LoadedLine(1), "state 3 line 1");
-    LoadState(2);
-    EXPECT_EQ(nLRTLines, 5u);
-}
-
-TEST_F(Readers, LongListingLinesAreSplitIntoWindowLines) {
-    const std::string exactly80(80, 'e');
-    const std::string long170(170, 'L');
-    OpenListing(StateHeader(0) + "\n" + exactly80 + "\n" + long170 + "\n" + StateHeader(1) + "\n");
-    LoadState(0);
-    ASSERT_EQ(nLRTLines, 6u);
-    EXPECT_EQ(LoadedLine(1), exactly80);
-    EXPECT_EQ(LoadedLine(2), "");
-    EXPECT_EQ(LoadedLine(3), std::string(80, 'L'));
-    EXPECT_EQ(LoadedLine(5), std::string(10, 'L'));
-}
-
-TEST_F(Readers, CrlfListingLoadsTheSameWindow) {
-    std::string crlf;
-    for (char c : Listing({3, 4})) {
-        if (c == '\n') crlf += '\r';
-        crlf += c;
-    }
-    OpenListing(crlf + "\x1a" + StateHeader(2) + "\n");
-    EXPECT_EQ(nStates, 2u);  // nothing after the Ctrl+Z counts
-    LoadState(1);
-    ASSERT_EQ(nLRTLines, 4u);
-    EXPECT_EQ(LoadedLine(3), "state 1 line 3");
-}
-
-TEST_F(Readers, AWindowHoldsAtMost512Lines) {
-    OpenListing(Listing({600, 2}));
-    LoadState(0);
-    EXPECT_EQ(nLRTLines, 512u);
-    EXPECT_EQ(LoadedLine(511), "state 0 line 511");
-}
-
-TEST_F(Readers, IndexingStopsAtTheTableLimitAndBoundsTheLastState) {
-    std::vector<int> blocks(kStatesMax + 3, 2);
-    blocks[kStatesMax - 1] = 4;
-    OpenListing(Listing(blocks));
-    ASSERT_EQ(nStates, kStatesMax);
-    LoadState(kStatesMax - 1);
-    ASSERT_EQ(nLRTLines, 4u);  // its own block only, not the states after it
-    EXPECT_EQ(LoadedLine(0), StateHeader(static_cast<int>(kStatesMax) - 1));
-    EXPECT_EQ(LoadedLine(3), "state 4095 line 3");
-
+std::string Read(const FormatRow& row, const TempDir& dir) {
     ResetProgramState();
-    OpenListing(Listing(std::vector<int>(kStatesMax, 3)));
-    ASSERT_EQ(nStates, kStatesMax);
-    LoadState(kStatesMax - 1);
-    EXPECT_EQ(nLRTLines, 3u);  // exactly full: bounded by the end of the file
-}
-
-TEST_F(Readers, AListingWithoutStatesLoadsNothing) {
-    OpenListing("no states here\nat all\n");
-    EXPECT_EQ(nStates, 0u);
-    LoadState(0);
-    EXPECT_EQ(nLRTLines, 0u);
-}
-
-TEST_F(Readers, LoadingAStateThatDoesNotExistLoadsNothing) {
-    OpenListing(Listing({3}));
-    LoadState(1);
-    EXPECT_EQ(nLRTLines, 0u);
-    LoadState(UINT32_MAX);
-    EXPECT_EQ(nLRTLines, 0u);
-}
-
-TEST_F(Readers, ProgressIsCountedInTens) {
-    testing::internal::CaptureStdout();
-    OpenLRT(dir.Write("a.lrt", Listing(std::vector<int>(25, 1))).c_str());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Reading the state file...\nState   10\rState   20\rState   25\n");
-    ResetProgramState();
-    testing::internal::CaptureStdout();
-    OpenLRT(dir.Write("b.lrt", Listing(std::vector<int>(9, 1))).c_str());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Reading the state file...\nState    9\n");
-}
-
-// ---- the token header -------------------------------------------------------
-
-TEST_F(Readers, DefinitionsAreMatchedLikeTheCompilerWouldNot) {
-    const uint16_t count = ReadHeader(
-        "#ifndef YYTAB_H\n"
-        "#define YYTAB_H\n"          // no number: passed over
-        "#define IDENT 257\n"
-        "#DEFINE NUMBER\t  258\n"    // keyword in capitals counts
-        "#define\tTABBED 259\n"      // a tab after the keyword does not
-        "  #define INDENTED 260\n"   // neither does anything before it
-        "#define TYPE int\n"
-        "#define HEX 0x10\n"         // the number stops at the x
-        "#define NEG -5 /* comment */\n"
-        "#endif\n");
-    ASSERT_EQ(count, 4u);
-    EXPECT_STREQ(szSymbol[0].data(), "IDENT");
-    EXPECT_EQ(nSymbol[0], 257);
-    EXPECT_STREQ(szSymbol[1].data(), "NUMBER");
-    EXPECT_EQ(nSymbol[1], 258);
-    EXPECT_STREQ(szSymbol[2].data(), "HEX");
-    EXPECT_EQ(nSymbol[2], 0);
-    EXPECT_EQ(nSymbol[3], -5);
-}
-
-TEST_F(Readers, NamesLongerThan23CharactersLeaveTheRestToTheNumber) {
-    const std::string name23(23, 'N');
-    ASSERT_EQ(ReadHeader("#define " + name23 + " 300\n"
-                         "#define " + name23 + "XYZ 301\n"
-                         "#define " + name23 + "42 302\n"),
-              2u);
-    EXPECT_EQ(szSymbol[0].data(), name23);
-    EXPECT_EQ(szSymbol[1].data(), name23);
-    EXPECT_EQ(nSymbol[1], 42);
-}
-
-TEST_F(Readers, NumbersOutside32BitsAreNotConverted) {
-    ASSERT_EQ(ReadHeader("#define BIG 2147483648\n"
-                         "#define HUGE 99999999999999999999\n"
-                         "#define MAX 2147483647\n"
-                         "#define MIN -2147483648\n"),
-              2u);
-    EXPECT_EQ(nSymbol[0], INT32_MAX);
-    EXPECT_EQ(nSymbol[1], INT32_MIN);
-}
-
-TEST_F(Readers, TheTableKeepsTheFirst512Definitions) {
-    std::string header;
-    for (int i = 0; i < 600; ++i) header += "#define T" + std::to_string(i) + " " + std::to_string(1000 + i) + "\n";
-    EXPECT_EQ(ReadHeader(header), kSymbolsMax);
-    EXPECT_STREQ(szSymbol[kSymbolsMax - 1].data(), "T511");
-    EXPECT_EQ(nSymbol[kSymbolsMax - 1], 1511);
-}
-
-TEST_F(Readers, HeaderLinesLongerThanTheBufferArriveInPieces) {
-    const std::string padding(600, 'x');
-    // The second piece of the long line starts with "#define ".
-    const std::string longLine = "// " + std::string(508, 'x') + "#define PIECE 7\n";
-    EXPECT_EQ(ReadHeader(longLine + "// " + padding + "\n"), 1u);
-    EXPECT_STREQ(szSymbol[0].data(), "PIECE");
-}
-
-TEST_F(Readers, HeaderWithoutDefinitionsAndMissingHeaderGiveZero) {
-    EXPECT_EQ(ReadHeader("/* nothing */\n"), 0u);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ReadInclude(dir.Path("absent.h").c_str()), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Cannot open file!: No such file or directory\n");
-}
-
-TEST_F(Readers, TokenNamesFallBackToCharacterForms) {
-    ASSERT_EQ(ReadHeader("#define IDENT 257\n#define FIRST 300\n#define SECOND 300\n"), 3u);
-    EXPECT_STREQ(NameOf(257), "IDENT");
-    EXPECT_STREQ(NameOf(300), "FIRST");  // the earlier line wins
-    EXPECT_STREQ(NameOf(-1), "EOF");
-    EXPECT_STREQ(NameOf(0), "NULL");
-    EXPECT_STREQ(NameOf(10), "'^J'");
-    EXPECT_STREQ(NameOf(-2), "'^>'");
-    EXPECT_STREQ(NameOf(43), "'+'");
-    EXPECT_STREQ(NameOf(300 + 256), "','");  // only the low byte prints
-    EXPECT_STREQ(NameOf(INT32_MIN), "'^@'");
-}
-
-TEST_F(Readers, NamedEndOfInputAndNoTokenWin) {
-    ASSERT_EQ(ReadHeader("#define END_OF_INPUT -1\n#define NOTHING 0\n"), 2u);
-    EXPECT_STREQ(NameOf(-1), "END_OF_INPUT");
-    EXPECT_STREQ(NameOf(0), "NOTHING");
-}
-
-// ---- the trace --------------------------------------------------------------
-
-class Trace : public Readers {
-protected:
-    void SetUp() override {
-        Readers::SetUp();
-        OpenListing(Listing(std::vector<int>(10, 3)));
-    }
-    // Interprets one trace line with state `from` on display.
-    void Interpret(const std::string& line, uint32_t from = 2) {
-        nState = from;
-        std::snprintf(szTrace.data(), szTrace.size(), "%s", line.c_str());
+    std::string read;
+    if (row.reader == 'h') {
+        ReadInclude(dir.Write("yytab.h", row.input).c_str());
+        for (uint16_t i = 0; i < sSymbols; ++i) {
+            read += (i > 0 ? " " : "") + std::string(szSymbol[i].data()) + "=" + std::to_string(nSymbol[i]);
+        }
+    } else if (row.reader == 'n') {
+        ReadInclude(dir.Write("yytab.h", row.input.substr(row.input.find('|') + 1)).c_str());
+        nToken = std::stoi(row.input);
+        read = TokenName();
+    } else {
+        testing::internal::CaptureStdout();
+        OpenLRT(dir.Write("yy.lrt", row.reader == 'l' ? row.input : Listing(std::vector<int>(10, 2))).c_str());
+        testing::internal::GetCapturedStdout();
+        if (row.reader == 'l') return std::to_string(nStates) + " states";
+        nState = 2, nCurrentState = 1, nToken = 11;
+        std::snprintf(szTrace.data(), szTrace.size(), "%s", row.input.c_str());
         ParseTrace();
+        read = "state " + std::to_string(nState) + " token " + std::to_string(nToken) + " return " +
+               std::to_string(nCurrentState);
+        if (szLRT[0].data() != StateHeader(int(nState)) && nState != 2) read += " (window not loaded)";
     }
-};
-
-TEST_F(Trace, AtStateLinesMoveTheDisplayAndSetTheToken) {
-    Interpret("at state 5, next token 257");
-    EXPECT_EQ(nState, 5u);
-    EXPECT_EQ(nToken, 257);
-    EXPECT_EQ(nCurrentState, 2u);
-    EXPECT_EQ(nLRTLines, 3u);
-    EXPECT_EQ(LoadedLine(0), StateHeader(5));
-
-    Interpret("at state 7,next token -1 and more text", 5);
-    EXPECT_EQ(nState, 7u);
-    EXPECT_EQ(nToken, -1);
-    Interpret("at   state\t3,   next token   +43", 7);
-    EXPECT_EQ(nState, 3u);
-    EXPECT_EQ(nToken, 43);
+    return read;
 }
 
-TEST_F(Trace, ErrorRecoveryMovesTheDisplayButKeepsTheToken) {
-    nToken = 59;
-    Interpret("error: pop state 7, recover state 3");
-    EXPECT_EQ(nState, 3u);
-    EXPECT_EQ(nCurrentState, 2u);
-    EXPECT_EQ(nToken, 59);
+TEST(Readers, FormatRules) {
+    TempDir dir;
+    for (const FormatRow& row : kFormatRows) EXPECT_EQ(Read(row, dir), row.read) << row.reader << ": " << row.input;
+    ResetProgramState();
 }
 
-TEST_F(Trace, LinesThatNameNoValidStateChangeNothing) {
-    const std::vector<std::string> ignored = {
-        "at state 0, next token 257",           // state 0 is never entered
-        "at state 10, next token 257",          // equal to the number of states
-        "at state -3, next token 257",
-        " at state 5, next token 257",          // the words must start the line
-        "at state 5 , next token 257",          // no blank before the comma in the form
-        "at state 5, next token",
-        "at state 4294967301, next token 257",  // would wrap to 5 in 32 bits
-        "at state 5, next token 99999999999999999999",
-        "error: pop state 7, recover state 0",
-        "error: pop state 7, recover state 10",
-        "shift token NUMBER (257), go to state 5",
-        "",
-    };
-    for (const std::string& line : ignored) {
-        nToken = 11;
-        nCurrentState = 1;
-        Interpret(line);
-        EXPECT_EQ(nState, 2u) << line;
-        EXPECT_EQ(nToken, 11) << line;
-        EXPECT_EQ(nCurrentState, 1u) << line;
+TEST(Readers, OpenFailuresLeaveTheReason) {
+    TempDir dir;
+    errno = 0;
+    EXPECT_EQ(TextOpen(dir.Path("missing").c_str()), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(TextOpen(dir.Path().c_str()), nullptr);
+    EXPECT_EQ(errno, EISDIR);  // Windows refuses with EACCES
+}
+
+TEST(Readers, AListingCutShortWhileOpenLoadsNoLinesOfOtherStates) {
+    TempDir dir;
+    for (const std::string& shorter : {Listing({3, 4}), std::string()}) {
+        ResetProgramState();
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(OpenLRT(dir.Write("yy.lrt", Listing({3, 40, 5})).c_str()));
+        testing::internal::GetCapturedStdout();
+        dir.Write("yy.lrt", shorter);
+        nState = 1;
+        LoadLRT();
+        EXPECT_LE(nLRTLines, 40u);
+        for (uint32_t i = 0; i < nLRTLines; ++i) {
+            EXPECT_EQ(szLRT[i].data(), i == 0 ? StateHeader(1) : "state 1 line " + std::to_string(i));
+        }
     }
-}
-
-TEST_F(Trace, NamingTheDisplayedStateStillSetsTheReturnState) {
-    nCurrentState = 1;
-    Interpret("at state 2, next token 44");
-    EXPECT_EQ(nState, 2u);
-    EXPECT_EQ(nCurrentState, 2u);
-}
-
-TEST_F(Trace, ReadingSplitsLongLinesAndKeepsTheLastLineAtTheEnd) {
-    OpenTraceText(std::string(80, 'a') + "\n" + std::string(85, 'b') + "\nlast\n");
-    const std::vector<std::string> expected = {std::string(80, 'a'), "", std::string(80, 'b'),
-                                               "bbbbb", "last"};
-    for (const std::string& line : expected) {
-        ASSERT_TRUE(ReadTrace());
-        EXPECT_EQ(std::string(szTrace.data()), line);
-    }
-    EXPECT_FALSE(ReadTrace());
-    EXPECT_STREQ(szTrace.data(), "last");
-}
-
-TEST_F(Trace, MissingTraceIsReported) {
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(OpenTrace(dir.Path("absent.err").c_str()));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Cannot open YACC Trace file!: No such file or directory\n");
+    ResetProgramState();
 }
 
 }  // namespace
