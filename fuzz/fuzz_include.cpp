@@ -75,24 +75,6 @@ void CheckTokenName(const Names& names, int32_t token) {
     FUZZ_CHECK(ModelTokenName(names, token) == name);
 }
 
-// ScanInt32 against strtoll on the input itself.
-void CheckScanInt32(const uint8_t* data, std::size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
-    const char* ours = text.c_str();
-    const char* theirs = text.c_str();
-    int32_t ourValue = 12345;
-    int32_t theirValue = 12345;
-    const bool ourResult = ScanInt32(ours, &ourValue);
-    const bool theirResult = fuzz::ReferenceScanInt32(theirs, &theirValue);
-    FUZZ_CHECK(ourResult == theirResult);
-    FUZZ_CHECK(ours == theirs);
-    if (ourResult) {
-        FUZZ_CHECK(ourValue == theirValue);
-    } else {
-        FUZZ_CHECK(ourValue == 12345);
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -101,8 +83,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    CheckScanInt32(data, size);
-
     const std::string bytes = fuzz::Expand(data, size, kRepeatTo);
     fuzz::ResetReaders();
     fuzz::Serve(bytes);

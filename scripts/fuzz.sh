@@ -2,6 +2,16 @@
 # Builds the reader fuzz targets (libFuzzer with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs them.
 #
+# Each target (fuzz/fuzz_<target>.cpp) hands its input to a reader from
+# memory and compares what the reader left in the program's tables with a
+# plain model of the reading (fuzz/common.cpp): pieces of at most 80 or 511
+# characters, CR LF read as LF, 0x1A ending the text, table bounds, 32-bit
+# numbers, lines read back the same after a seek. Seeds and dictionaries are
+# in fuzz/corpus/; the seeds' 0xFE and 0xFD marks (see Expand) make files
+# past the 64 KiB chunk and the table limits, and ctest replays every seed
+# (tests/CMakeLists.txt). While fuzzing, inputs are taken as they are and
+# kept short, which keeps a run at thousands of inputs a second.
+#
 #   scripts/fuzz.sh [seconds]   fuzz each target for `seconds` (default 60)
 #   scripts/fuzz.sh --smoke     run each target once over its seed corpus
 #   scripts/fuzz.sh --build     build only
@@ -30,7 +40,7 @@ seconds=60
 case "${1:-}" in
   --smoke) mode=smoke ;;
   --build) mode=build ;;
-  -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   '') ;;
   *)
     if [[ "$1" =~ ^[0-9]+$ ]] && [ "$1" -gt 0 ]; then
@@ -103,7 +113,7 @@ run_target() {
   cp -p "$root/fuzz/corpus/$target/." "$work/corpus/" -R
   cp -p "$root/examples/${example_of[$target]}" "$work/corpus/example-${example_of[$target]}"
   local options=(-max_len=1024 -rss_limit_mb=2048 -timeout=20 -print_final_stats=1
-                 -dict="$root/fuzz/$target.dict" -artifact_prefix="$work/artifacts/")
+                 -dict="$root/fuzz/corpus/$target.dict" -artifact_prefix="$work/artifacts/")
   if [ "$mode" = smoke ]; then
     options+=(-runs=0)
   else
