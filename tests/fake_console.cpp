@@ -17,11 +17,8 @@ struct Record {
 
 struct State {
     Screen screen;
-    int height = 25;
-    int row = 0;
-    int column = 0;
+    int height = 25, row = 0, column = 0, beeps = 0;
     ConsoleAttribute attribute = 0x07;
-    int beeps = 0;
     bool systemText = true;
     std::deque<Record> input;
     std::deque<bool> answers;
@@ -35,13 +32,12 @@ bool Inside(int column, int row) {
     return column >= 0 && row >= 0 && column < state.screen.width && row < state.height;
 }
 
+// Paints `count` cells from (column, row) on, across rows, to the buffer's end.
 template <typename Paint>
 bool Fill(uint32_t count, int column, int row, uint32_t* filled, Paint paint) {
     if (!Inside(column, row)) return errno = EINVAL, false;
     std::size_t at = std::size_t(row * state.screen.width + column);
-    uint32_t done = 0;
-    for (; done < count && at < state.screen.cells.size(); ++done) paint(state.screen.cells[at++]);
-    if (filled != nullptr) *filled = done;
+    for (*filled = 0; *filled < count && at < state.screen.cells.size(); ++*filled) paint(state.screen.cells[at++]);
     return true;
 }
 
@@ -67,11 +63,8 @@ const Screen& Now() { return state.screen; }
 const std::vector<Screen>& Waits() { return state.waits; }
 ConsoleAttribute CurrentAttribute() { return state.attribute; }
 int Beeps() { return state.beeps; }
-
 void PushKey(uint16_t key, bool down) { state.input.push_back({{true, down, key}, false}); }
-void PushTypedDuringPause(uint16_t key, bool down) {
-    state.input.push_back({{true, down, key}, true});
-}
+void PushTypedDuringPause(uint16_t key, bool down) { state.input.push_back({{true, down, key}, true}); }
 void PushNonKey() { state.input.push_back({{}, false}); }
 void AnswerNext(bool yes) { state.answers.push_back(yes); }
 const std::vector<std::string>& Questions() { return state.questions; }
@@ -97,30 +90,23 @@ bool ConsoleSetCursor(ConsoleHandle, int column, int row) {
 }
 
 bool ConsoleWrite(ConsoleHandle, const char* text, std::size_t length) {
-    state.column = LayOutRow(text, length, state.column, state.screen.width,
-                             [](int column, unsigned char c) {
-                                 state.screen.cells[std::size_t(state.row * state.screen.width +
-                                                                column)] = {c, state.attribute};
-                             });
+    const auto place = [](int column, unsigned char c) {
+        state.screen.cells[std::size_t(state.row * state.screen.width + column)] = {c, state.attribute};
+    };
+    state.column = LayOutRow(text, length, state.column, state.screen.width, place);
     return true;
 }
 
-bool ConsoleFillCharacter(ConsoleHandle, char character, uint32_t count, int column, int row,
+bool ConsoleFillCharacter(ConsoleHandle, char c, uint32_t count, int column, int row, uint32_t* filled) {
+    return fake::Fill(count, column, row, filled, [c](fake::Cell& cell) { cell.character = (unsigned char)c; });
+}
+
+bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t count, int column, int row,
                           uint32_t* filled) {
-    return fake::Fill(count, column, row, filled,
-                      [character](fake::Cell& cell) { cell.character = (unsigned char)character; });
+    return fake::Fill(count, column, row, filled, [attribute](fake::Cell& cell) { cell.attribute = attribute; });
 }
 
-bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t count, int column,
-                          int row, uint32_t* filled) {
-    return fake::Fill(count, column, row, filled,
-                      [attribute](fake::Cell& cell) { cell.attribute = attribute; });
-}
-
-bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) {
-    state.attribute = attribute;
-    return true;
-}
+bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) { return state.attribute = attribute, true; }
 
 bool ConsoleReadEvent(ConsoleHandle, ConsoleEvent* event) {
     state.waits.push_back(state.screen);
@@ -138,11 +124,9 @@ bool ConsoleDiscardInput(ConsoleHandle) {
 void ConsoleSleep(unsigned) {}
 void ConsoleBeep(unsigned, unsigned) { ++state.beeps; }
 int ConsoleLastError() { return errno; }
-
 char* ConsoleErrorText(int code) {
     return state.systemText ? CopyToNewText(WrapText(std::strerror(code))) : nullptr;
 }
-
 void ConsoleFreeErrorText(char* text) { delete[] text; }
 void ConsoleWarningTone() {}
 
