@@ -3,10 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
+
 #ifdef KWT_TEXT_FROM_MEMORY
-#include <cstdlib>
-#include <sys/mman.h>
-#include <unistd.h>
+// Fuzz builds: the bytes given to TextOpenNextFromMemory if there are any,
+// else the file (textfile_memory.cpp).
+std::FILE* OpenTextStream(const char* path);
+#else
+static std::FILE* OpenTextStream(const char* path) { return std::fopen(path, "rb"); }
 #endif
 
 namespace {
@@ -37,30 +40,6 @@ bool IsDirectoryPath(const char* path) {
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-#ifdef KWT_TEXT_FROM_MEMORY
-const void* nextData = nullptr;
-std::size_t nextSize = 0;
-#endif
-
-std::FILE* OpenStream(const char* path) {
-#ifdef KWT_TEXT_FROM_MEMORY
-    if (nextData != nullptr) {
-        // A file in memory, read through the same calls as one on disk.
-        const int descriptor = memfd_create("kwt-text", MFD_CLOEXEC);
-        const char* bytes = static_cast<const char*>(nextData);
-        for (std::size_t done = 0; descriptor >= 0 && done < nextSize;) {
-            const ssize_t written = write(descriptor, bytes + done, nextSize - done);
-            if (written <= 0) std::abort();
-            done += static_cast<std::size_t>(written);
-        }
-        nextData = nullptr;
-        lseek(descriptor, 0, SEEK_SET);
-        return descriptor >= 0 ? fdopen(descriptor, "rb") : nullptr;
-    }
-#endif
-    return std::fopen(path, "rb");
-}
-
 // Makes sure a byte is waiting at `next`; false at the end of the data.
 bool FillChunk(TextFile* file) {
     if (file->next < file->chunkLength) return true;
@@ -85,15 +64,8 @@ int PeekByte(TextFile* file) {
 
 }  // namespace
 
-#ifdef KWT_TEXT_FROM_MEMORY
-void TextOpenNextFromMemory(const void* data, std::size_t size) {
-    nextData = data;
-    nextSize = size;
-}
-#endif
-
 TextFile* TextOpen(const char* path) {
-    std::FILE* stream = OpenStream(path);
+    std::FILE* stream = OpenTextStream(path);
     if (stream == nullptr) {
         // Windows refuses to open a directory at all, with EACCES.
         const int reason = errno;
