@@ -40,7 +40,7 @@ seconds=60
 case "${1:-}" in
   --smoke) mode=smoke ;;
   --build) mode=build ;;
-  -h|--help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   '') ;;
   *)
     if [[ "$1" =~ ^[0-9]+$ ]] && [ "$1" -gt 0 ]; then
