@@ -201,6 +201,13 @@ TEST_F(Terminal, WithoutATerminalForOutputTheQuestionGoesToStandardError) {
     ExpectExit(*terminal, 1);
 }
 
+// No terminal for keys: nothing can be asked, the answer is no.
+TEST_F(Terminal, WithoutATerminalForInputTheAnswerIsNo) {
+    auto terminal = Launch({}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" </dev/null"});
+    ExpectExit(*terminal, 1);
+    EXPECT_TRUE(terminal->ScreenContains("NULL handle, process error")) << terminal->Dump();
+}
+
 TEST_F(Terminal, AResizeIsNoKeyAndShrinkingBelow25RowsFails) {
     auto terminal = Browse();
     ASSERT_TRUE(terminal->WaitUntilReading());
