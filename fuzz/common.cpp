@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <unistd.h>
 
 #include "kwt.h"
 
@@ -17,20 +15,7 @@ constexpr std::size_t kChunk = 64 * 1024;  // the reader's chunk size
 constexpr unsigned char kPadMark = 0xFE;
 constexpr unsigned char kRepeatMark = 0xFD;
 
-std::map<std::string, std::string>& ScratchPaths() {
-    static std::map<std::string, std::string> paths;
-    return paths;
-}
-
-void RemoveScratchFiles() {
-    for (const auto& entry : ScratchPaths()) std::remove(entry.second.c_str());
-}
-
-std::string ScratchDirectory() {
-    const char* base = std::getenv("TMPDIR");
-    if (base != nullptr && *base != '\0') return base;
-    return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-}
+bool expandMarks = true;
 
 }  // namespace
 
@@ -42,6 +27,7 @@ void Fail(const char* what, const char* file, int line) {
 
 std::string Expand(const uint8_t* data, std::size_t size, std::size_t repeatTo) {
     const char* bytes = reinterpret_cast<const char*>(data);
+    if (!expandMarks) return std::string(bytes, size);
     if (size >= 3 && data[0] == kPadMark) {
         const std::size_t padLength = kChunk - 256 + data[1];
         const std::size_t lineLength = data[2] % 97;  // 96: one line without an end
@@ -69,31 +55,14 @@ std::string Expand(const uint8_t* data, std::size_t size, std::size_t repeatTo) 
     return std::string(bytes, size);
 }
 
-const char* WriteScratch(const char* tag, const std::string& content) {
-    auto& paths = ScratchPaths();
-    auto found = paths.find(tag);
-    if (found == paths.end()) {
-        if (paths.empty()) std::atexit(RemoveScratchFiles);
-        const std::string path = ScratchDirectory() + "/kwt-fuzz-" + std::to_string(getpid()) +
-                                 "-" + tag;
-        found = paths.emplace(tag, path).first;
-    }
-    std::FILE* out = std::fopen(found->second.c_str(), "wb");
-    if (out == nullptr) {
-        std::perror(found->second.c_str());
-        std::abort();
-    }
-    if (!content.empty() && std::fwrite(content.data(), 1, content.size(), out) != content.size()) {
-        std::perror(found->second.c_str());
-        std::abort();
-    }
-    std::fclose(out);
-    return found->second.c_str();
-}
-
 void SilenceStdout() {
     std::fflush(stdout);
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+}
+
+void StartFuzzing() {
+    SilenceStdout();
+    expandMarks = false;
 }
 
 std::vector<Piece> SplitPieces(const std::string& bytes, std::size_t limit, int32_t* end) {
@@ -140,12 +109,13 @@ void ResetReaders() {
     pfileLRT = nullptr;
     TextClose(pfileTrace);
     pfileTrace = nullptr;
-    lState.fill(0);
+    // memset: loops here would be instrumented, and slow every fuzz run.
+    std::memset(lState.data(), 0, sizeof lState);
     nStates = 0;
     nState = 0;
     nLRTLines = 0;
-    for (auto& line : szLRT) line.fill('\0');
-    szTrace.fill('\0');
+    std::memset(szLRT.data(), 0, sizeof szLRT);
+    std::memset(szTrace.data(), 0, sizeof szTrace);
     nToken = 0;
     nCurrentState = 0;
     sSymbols = 0;

@@ -1,5 +1,5 @@
 // Shared pieces of the reader fuzz targets: turning a fuzz input into file
-// bytes, writing them where a reader can open them, a plain in-memory model
+// bytes, handing them to the readers from memory, a plain in-memory model
 // of the text-mode line reading, and putting the readers' tables back.
 #pragma once
 
@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/textfile.h"
 
 namespace fuzz {
 
@@ -26,13 +28,19 @@ namespace fuzz {
 // sanitizers, so each target asks for no more than its tables need.
 std::string Expand(const uint8_t* data, std::size_t size, std::size_t repeatTo);
 
-// Writes `content` to this process's scratch file named `tag` (created on
-// first use in $TMPDIR, else /dev/shm when writable, else /tmp; removed at a
-// normal exit, not after a crash); gives its path.
-const char* WriteScratch(const char* tag, const std::string& content);
+// Makes the next reader that opens a file read `content` instead (which
+// must stay alive while it is open).
+#ifdef KWT_TEXT_FROM_MEMORY
+inline void Serve(const std::string& content) { TextOpenNextFromMemory(content.data(), content.size()); }
+#endif
 
 // Sends stdout to /dev/null for the rest of the process.
 void SilenceStdout();
+
+// libFuzzer start-up: no progress output, and inputs taken as they are. The
+// marks of Expand only shape seeds, which the replay driver runs: expanded
+// inputs are what makes a fuzzing run slow.
+void StartFuzzing();
 
 // One line as a text-mode read into `limit + 1` bytes gives it: up to
 // `limit` characters ending at a line feed; a carriage return right before a

@@ -11,10 +11,10 @@
 
 namespace {
 
-constexpr uint32_t kFirstStatesChecked = 300;
-constexpr uint32_t kLastStatesChecked = 50;
-// Room for more than the index's 4096 headers of at least 38 bytes.
-constexpr std::size_t kRepeatTo = 160 * 1024;
+constexpr uint32_t kFirstStatesChecked = 40;
+constexpr uint32_t kLastStatesChecked = 10;
+// Room for more than the index's 4096 headers of at least 38 bytes, each with a body line.
+constexpr std::size_t kRepeatTo = 200 * 1024;
 
 bool IsHeader(const std::string& line) {
     return line.compare(0, 4, "+---") == 0 && line.size() >= 37 &&
@@ -63,17 +63,17 @@ void CheckState(const Model& model, uint32_t state) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::SilenceStdout();
+    fuzz::StartFuzzing();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string bytes = fuzz::Expand(data, size, kRepeatTo);
-    const char* path = fuzz::WriteScratch("yy.lrt", bytes);
     fuzz::ResetReaders();
+    fuzz::Serve(bytes);
     const Model model = MakeModel(bytes);
 
-    FUZZ_CHECK(OpenLRT(path));
+    FUZZ_CHECK(OpenLRT("yy.lrt"));
     FUZZ_CHECK(pfileLRT != nullptr);
     FUZZ_CHECK(nStates <= kStatesMax);
     FUZZ_CHECK(nState == 0);

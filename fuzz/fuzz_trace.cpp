@@ -31,32 +31,36 @@ std::string BodyLine(int state, int line) {
     return "state " + std::to_string(state) + " line " + std::to_string(line);
 }
 
-void OpenListing() {
-    std::string text = "grammar preamble\n\n";
-    for (std::size_t state = 0; state < kBlocks.size(); ++state) {
-        text += Header(static_cast<int>(state)) + "\n";
-        for (int line = 1; line < kBlocks[state]; ++line) {
-            text += BodyLine(static_cast<int>(state), line) + "\n";
+// Indexes the listing once per process: the trace's states are loaded from
+// it by seeks, so it serves every input.
+void OpenListingOnce() {
+    if (pfileLRT != nullptr) return;
+    static const std::string text = [] {
+        std::string listing = "grammar preamble\n\n";
+        for (std::size_t state = 0; state < kBlocks.size(); ++state) {
+            listing += Header(static_cast<int>(state)) + "\n";
+            for (int line = 1; line < kBlocks[state]; ++line) {
+                listing += BodyLine(static_cast<int>(state), line) + "\n";
+            }
         }
-    }
-    static std::string path;
-    if (path.empty()) path = fuzz::WriteScratch("yy.lrt", text);
-    FUZZ_CHECK(OpenLRT(path.c_str()));
+        return listing;
+    }();
+    fuzz::Serve(text);
+    FUZZ_CHECK(OpenLRT("yy.lrt"));
     FUZZ_CHECK(nStates == kBlocks.size());
 }
 
-// "<first>%d<second>%d" by sscanf for the words and strtoll for the numbers.
-bool ModelScan(const std::string& line, const char* first, const char* second, int32_t* a,
+// "<first>%d<second>%d" by sscanf for the words (forms ending in %n) and
+// strtoll for the numbers.
+bool ModelScan(const std::string& line, const char* firstForm, const char* secondForm, int32_t* a,
                int32_t* b) {
-    const std::string firstForm = std::string(first) + "%n";
-    const std::string secondForm = std::string(second) + "%n";
     const char* p = line.c_str();
     int used = -1;
-    if (std::sscanf(p, firstForm.c_str(), &used) != 0 || used < 0) return false;
+    if (std::sscanf(p, firstForm, &used) != 0 || used < 0) return false;
     p += used;
     if (!fuzz::ReferenceScanInt32(p, a)) return false;
     used = -1;
-    if (std::sscanf(p, secondForm.c_str(), &used) != 0 || used < 0) return false;
+    if (std::sscanf(p, secondForm, &used) != 0 || used < 0) return false;
     p += used;
     return fuzz::ReferenceScanInt32(p, b);
 }
@@ -69,12 +73,12 @@ struct ModelState {
     void Interpret(const std::string& line) {
         int32_t a = 0;
         int32_t b = 0;
-        if (ModelScan(line, "at state ", ", next token ", &a, &b) && Enterable(a)) {
+        if (ModelScan(line, "at state %n", ", next token %n", &a, &b) && Enterable(a)) {
             current = state;
             state = static_cast<uint32_t>(a);
             token = b;
         }
-        if (ModelScan(line, "error: pop state ", ", recover state ", &a, &b) && Enterable(b)) {
+        if (ModelScan(line, "error: pop state %n", ", recover state %n", &a, &b) && Enterable(b)) {
             current = state;
             state = static_cast<uint32_t>(b);
         }
@@ -104,15 +108,19 @@ struct Step {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::SilenceStdout();
+    fuzz::StartFuzzing();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string bytes = fuzz::Expand(data, size, kRepeatTo);
-    fuzz::ResetReaders();
-    OpenListing();
-    FUZZ_CHECK(OpenTrace(fuzz::WriteScratch("kwt.err", bytes)));
+    TextClose(pfileTrace);
+    pfileTrace = nullptr;
+    nState = nCurrentState = 0;
+    nToken = 0;
+    OpenListingOnce();
+    fuzz::Serve(bytes);
+    FUZZ_CHECK(OpenTrace("kwt.err"));
 
     int32_t end = 0;
     const std::vector<fuzz::Piece> pieces = fuzz::SplitPieces(bytes, kLineSize - 1, &end);
@@ -161,6 +169,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (step.read) FUZZ_CHECK(step.text == szTrace.data());
     }
 
-    fuzz::ResetReaders();
     return 0;
 }

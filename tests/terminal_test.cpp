@@ -1,240 +1,270 @@
-// The real program in a pseudo-terminal: what a user's terminal shows,
-// keys as terminals send them, and the terminal left as it was found
-// however the program ends.
-#include <csignal>
-#include <string>
+// The real program in a pseudo-terminal, for what only a terminal shows:
+// keys in the forms terminals send them, colours per terminal type, file
+// bytes a terminal would act on, the failure question, and the terminal
+// left as it was found however the program ends.
+#include <gtest/gtest.h>
 
-#include "terminal_fixture.h"
+#include <csignal>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pty_terminal.h"
+#include "support.h"
 
 namespace {
 
+constexpr int kTraceRow = 23, kStatusRow = 24;
 constexpr char kFirstStatus[] = "State    0 of    2";
 constexpr char kHintBar[] = "PgUp/PgDn: Change State";
-constexpr char kHelpPrompt[] = "Press any key to exit help";
 constexpr char kQuestion[] = "Yes (y) / No (n)";
 
-// Three states, the first longer than the listing's rows.
-class TerminalTest : public TerminalFixture {
+class Terminal : public ::testing::Test {
 protected:
     void SetUp() override {
-        Write("tokens.h", "#define NUMBER 257\n#define PLUS 258\n");
-        Write("trace.txt",
-              "parser trace begins\nat state 1, next token 257\nat state 2, next token 258\n");
-        Write("listing.lrt", Listing({29, 2, 2}, "test grammar: state listing\n\n"));
+        dir.Write("tokens.h", "#define NUMBER 257\n#define PLUS 258\n");
+        dir.Write("trace.txt", "parser trace begins\nat state 1, next token 257\nat state 2, next token 258\n");
+        dir.Write("listing.lrt", "test grammar\n\n" + Listing({29, 2, 2}));
     }
-
-    std::unique_ptr<PtyTerminal> Run(PtyTerminal::Options options = {}) const {
-        return Browse(kFirstStatus, {}, std::move(options));
+    // Starts the program on the test's files, after `wrapper` (a shell, say).
+    std::unique_ptr<PtyTerminal> Launch(PtyTerminal::Options options = {},
+                                        std::vector<std::string> wrapper = {}) const {
+        wrapper.insert(wrapper.end(), {KWT_BINARY, dir.Path("trace.txt"), dir.Path("listing.lrt"),
+                                       dir.Path("tokens.h")});
+        auto terminal = std::make_unique<PtyTerminal>(options);
+        EXPECT_TRUE(terminal->Start(wrapper));
+        return terminal;
     }
-
-    // Waits for the question that follows a failure report.
-    static bool Asked(PtyTerminal& terminal) {
-        return terminal.WaitFor([&] { return terminal.ScreenContains(kQuestion); });
+    // Launches and waits for the status line.
+    std::unique_ptr<PtyTerminal> Browse(PtyTerminal::Options options = {},
+                                        const char* status = kFirstStatus) const {
+        auto terminal = Launch(options);
+        EXPECT_TRUE(terminal->WaitForText(kStatusRow, status)) << terminal->Dump();
+        return terminal;
     }
+    TempDir dir;
 };
 
-// The browsing screen comes on the alternate screen, where the terminal has
-// one, in the terminal's own colours; the hint bar is grey on cyan and help
-// black on bright white, the last cell too. With fewer colours they come as
-// near as the terminal allows.
-TEST_F(TerminalTest, BrowsesOnTheAlternateScreenWithColoursAsTheTerminalAllows) {
-    using C = CellColour;
-    struct Case {
-        const char* term;
-        bool alternate;
-        C barFore, barBack, helpFore, helpBack;
-        bool helpReversed;
-    };
-    const C black = C::Indexed(0), cyan = C::Indexed(6), grey = C::Indexed(7), none = C::Default();
-    const Case cases[] = {
-        {"xterm-256color", true, grey, cyan, black, C::Indexed(15), false},
-        {"xterm", true, grey, cyan, black, grey, false},  // eight colours
-        {"vt100", false, none, none, none, none, true},   // none
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.term);
+bool Asked(PtyTerminal& terminal) {
+    return terminal.WaitFor([&] { return terminal.ScreenContains(kQuestion); });
+}
+
+// Ends with `code`, or by `signal`, on the normal screen in the modes it found.
+void ExpectExit(PtyTerminal& terminal, int code, int signal = 0) {
+    const ExitStatus status = terminal.WaitForExit();
+    ASSERT_TRUE(status.ended) << terminal.Dump();
+    EXPECT_EQ(status.code, signal == 0 ? code : -1);
+    EXPECT_EQ(status.signal, signal);
+    EXPECT_FALSE(terminal.AlternateScreen());
+    const termios before = terminal.ModesAtStart(), after = terminal.CurrentModes();
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+}
+
+// The alternate screen where the terminal has one, in its own colours; the
+// hint bar grey on cyan and help black on bright white, or as near as the
+// terminal allows.
+TEST_F(Terminal, ColoursAsTheTerminalAllows) {
+    const struct { const char* term; bool alternate; int barFore, barBack, helpFore, helpBack; } rows[] = {
+        {"xterm-256color", true, 7, 6, 0, 15}, {"xterm", true, 7, 6, 0, 7}, {"vt100", false, -1, -1, -1, -1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.term);
         PtyTerminal::Options options;
-        options.term = c.term;
-        auto terminal = Run(options);
-        EXPECT_EQ(terminal->AlternateScreen(), c.alternate);
-        EXPECT_EQ(terminal->Foreground(0, 0), none);
-        EXPECT_EQ(terminal->Background(kStatusRow, 0), none);
-
-        // A key the program does not know must not act as Esc.
-        terminal->Press("\x1b[99~");
+        options.term = row.term;
+        auto terminal = Browse(options);
+        EXPECT_EQ(terminal->AlternateScreen(), row.alternate);
+        EXPECT_EQ(terminal->Colour(0, 0, false), -1);
+        terminal->Press("\x1b[99~");  // an unknown key must not act as Esc
         ASSERT_TRUE(terminal->WaitForText(kStatusRow, kHintBar)) << terminal->Dump();
-        EXPECT_EQ(terminal->Foreground(kStatusRow, 0), c.barFore);
-        EXPECT_EQ(terminal->Background(kStatusRow, 0), c.barBack);
-        EXPECT_FALSE(terminal->Reverse(kStatusRow, 0));
-
+        EXPECT_EQ(terminal->Colour(kStatusRow, 0, false), row.barFore);
+        EXPECT_EQ(terminal->Colour(kStatusRow, 0, true), row.barBack);
         terminal->Press("\x1bOP");
-        ASSERT_TRUE(terminal->WaitForText(kStatusRow, kHelpPrompt)) << terminal->Dump();
-        EXPECT_EQ(terminal->Row(0), "ZORVEX DEBUGGER");
-        EXPECT_EQ(terminal->Foreground(0, 0), c.helpFore);
-        EXPECT_EQ(terminal->Background(0, 0), c.helpBack);
-        EXPECT_EQ(terminal->Background(kStatusRow, 79), c.helpBack);
-        EXPECT_EQ(terminal->Reverse(0, 0), c.helpReversed);
-
-        terminal->Press("x");
-        ASSERT_TRUE(terminal->WaitForText(kStatusRow, kFirstStatus)) << terminal->Dump();
-        EXPECT_EQ(terminal->Row(0), StateHeader(0));
-        terminal->Press("?");
-        ASSERT_TRUE(terminal->WaitForText(kStatusRow, kHelpPrompt)) << terminal->Dump();
-        // The key that closes help counts as pressed: Esc there ends the program.
-        EndWithEsc(*terminal);
+        ASSERT_TRUE(terminal->WaitForText(kStatusRow, "Press any key to exit help")) << terminal->Dump();
+        EXPECT_EQ(terminal->Colour(0, 0, false), row.helpFore);
+        EXPECT_EQ(terminal->Colour(kStatusRow, 79, true), row.helpBack);
+        EXPECT_EQ(terminal->Reverse(0, 0), row.helpBack < 0);
+        terminal->Press("\x1b");  // closes help, and counts as pressed
+        ExpectExit(*terminal, 0);
     }
 }
 
-// Each key in the forms terminals send it, and where it leads: the status
-// line's start and one row.
-TEST_F(TerminalTest, KeysInTheFormsTerminalsSendThem) {
-    struct Step {
-        const char* name, *bytes, *status;
-        int row;
-        std::string text;
-    };
-    const Step steps[] = {
-        {"plus", "+", "State    1 of    2: Next Token: NUMBER", kTraceRow,
-         "at state 1, next token 257"},
-        {"keypad plus", "\x1bOk", "State    2 of    2: Next Token: PLUS", kTraceRow,
-         "at state 2, next token 258"},
-        // Going back replays the step's state and trace line, not its token.
-        {"minus", "-", "State    1 of    2: Next Token: PLUS", kTraceRow,
-         "at state 1, next token 257"},
-        {"keypad minus", "\x1bOm", "State    0 of    2", kTraceRow, "parser trace begins"},
-        {"PgDn", "\x1b[6~", "State    1 of    2", 0, StateHeader(1)},
-        {"keypad 3", "\x1bOs", "State    2 of    2", 0, StateHeader(2)},
-        {"PgUp", "\x1b[5~", "State    1 of    2", 0, StateHeader(1)},
-        {"keypad 9", "\x1bOy", "State    0 of    2", 0, StateHeader(0)},
-        {"vt220 End", "\x1b[4~", "State    2 of    2", 0, StateHeader(2)},
-        {"application Home", "\x1bOH", "State    0 of    2", 0, StateHeader(0)},
-        {"ANSI End", "\x1b[F", "State    2 of    2", 0, StateHeader(2)},
-        {"vt220 Home", "\x1b[1~", "State    0 of    2", 0, StateHeader(0)},
-        // Terminals that do not switch their cursor keys to the application
-        // form the program asks for send the arrows in their normal form.
-        {"normal Down", "\x1b[B", "State    0 of    2", 0, "state 0 line 1"},
-        {"application Down", "\x1bOB", "State    0 of    2", 0, "state 0 line 2"},
-        {"normal Up", "\x1b[A", "State    0 of    2", 0, "state 0 line 1"},
-        {"application Up", "\x1bOA", "State    0 of    2", 0, StateHeader(0)},
-        // Esc followed at once by a key is that key with Alt, not Esc.
-        {"Alt+x", "\x1bx", "PgUp/PgDn: Change State", 0, StateHeader(0)},
-        {"Alt+PgDn", "\x1b\x1b[6~", "PgUp/PgDn: Change State", 0, StateHeader(0)},
-    };
-    auto terminal = Run();
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.name);
-        Key(*terminal, step.bytes);
-        EXPECT_EQ(terminal->Row(kStatusRow).rfind(step.status, 0), 0u) << terminal->Dump();
-        EXPECT_EQ(terminal->Row(step.row), step.text);
+// Keys in the forms terminals send them, typed in this order: the status
+// line's start and one row after each.
+struct KeyForm {
+    const char* name;
+    const char* bytes;
+    const char* status;
+    int row;
+    std::string text;
+};
+
+const KeyForm kKeyForms[] = {
+    {"plus", "+", "State    1 of    2: Next Token: NUMBER", kTraceRow, "at state 1, next token 257"},
+    {"keypad plus", "\x1bOk", "State    2 of    2: Next Token: PLUS", kTraceRow, "at state 2, next token 258"},
+    {"minus", "-", "State    1 of    2: Next Token: PLUS", kTraceRow, "at state 1, next token 257"},
+    {"keypad minus", "\x1bOm", "State    0 of    2", kTraceRow, "parser trace begins"},
+    {"PgDn", "\x1b[6~", "State    1", 0, StateHeader(1)},
+    {"keypad 3", "\x1bOs", "State    2", 0, StateHeader(2)},
+    {"PgUp", "\x1b[5~", "State    1", 0, StateHeader(1)},
+    {"keypad 9", "\x1bOy", "State    0", 0, StateHeader(0)},
+    {"vt220 End", "\x1b[4~", "State    2", 0, StateHeader(2)},
+    {"application Home", "\x1bOH", "State    0", 0, StateHeader(0)},
+    {"ANSI End", "\x1b[F", "State    2", 0, StateHeader(2)},
+    {"vt220 Home", "\x1b[1~", "State    0", 0, StateHeader(0)},
+    {"normal Down", "\x1b[B", "State    0", 0, "state 0 line 1"},
+    {"application Down", "\x1bOB", "State    0", 0, "state 0 line 2"},
+    {"normal Up", "\x1b[A", "State    0", 0, "state 0 line 1"},
+    {"application Up", "\x1bOA", "State    0", 0, StateHeader(0)},
+    {"plain 3", "3", "State    1", 0, StateHeader(1)},
+    {"plain 9", "9", "State    0", 0, StateHeader(0)},
+    {"plain 1", "1", "State    2", 0, StateHeader(2)},
+    {"plain 7", "7", "State    0", 0, StateHeader(0)},
+    {"plain 2", "2", "State    0", 0, "state 0 line 1"},
+    {"plain 8", "8", "State    0", 0, StateHeader(0)},
+    {"CR as Enter", "\r", "State    1", 0, StateHeader(1)},  // the trace's state
+};
+
+TEST_F(Terminal, KeyForms) {
+    auto terminal = Browse();
+    for (const KeyForm& form : kKeyForms) {
+        terminal->Press(form.bytes);
+        ASSERT_TRUE(terminal->WaitUntilReading()) << form.name;
+        EXPECT_EQ(terminal->Row(kStatusRow).rfind(form.status, 0), 0u) << form.name << terminal->Dump();
+        EXPECT_EQ(terminal->Row(form.row), form.text) << form.name;
     }
-    EndWithEsc(*terminal);
+    terminal->Press("\x1b");
+    ExpectExit(*terminal, 0);
 }
 
-TEST_F(TerminalTest, EndingSignalsRestoreTheTerminalAndEndTheProcessBySignal) {
-    struct Ending { const char* name; int signal; const char* typed; };  // typed: sent as keys
-    const Ending endings[] = {
-        {"SIGTERM", SIGTERM, nullptr}, {"SIGHUP", SIGHUP, nullptr}, {"Ctrl+C", SIGINT, "\x03"}};
-    for (const Ending& ending : endings) {
-        SCOPED_TRACE(ending.name);
-        auto terminal = Run();
+TEST_F(Terminal, EndingSignalsRestoreTheTerminal) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        auto terminal = Browse();
         ASSERT_TRUE(terminal->WaitUntilReading());
-        if (ending.typed != nullptr) {
-            terminal->Send(ending.typed);
-        } else {
-            terminal->Signal(ending.signal);
-        }
-        ExpectExit(*terminal, 0, ending.signal);
+        signal == SIGINT ? terminal->Send("\x03") : terminal->Signal(signal);
+        ExpectExit(*terminal, 0, signal);
     }
 }
 
-// Twenty rows are too few for the screen: every failing call is reported
-// with a bell, only y or n answers, y goes on to the next report and n
-// ends with status 1.
-TEST_F(TerminalTest, OnTwentyRowsEachFailureAsksWhetherToGoOn) {
+// Esc leaves the start-up lines on the normal screen, and keys typed after
+// it never reach the shell.
+TEST_F(Terminal, EscLeavesNothingTypedForTheShell) {
+    auto terminal = Launch({}, {"/bin/bash", "-c",
+                                "\"$0\" \"$@\"; s=$?; read -r -t 0.5 line; echo \"STATUS:$s LEFT:[$line]\""});
+    ASSERT_TRUE(terminal->WaitForText(kStatusRow, kFirstStatus)) << terminal->Dump();
+    terminal->Send("\x1b");
+    ASSERT_TRUE(terminal->WaitForText(kStatusRow, kHintBar)) << terminal->Dump();
+    terminal->Send("abc\n");  // while the program pauses after Esc
+    ASSERT_TRUE(terminal->WaitFor([&] { return terminal->ScreenContains("STATUS:"); })) << terminal->Dump();
+    EXPECT_TRUE(terminal->ScreenContains("STATUS:0 LEFT:[]")) << terminal->Dump();
+    EXPECT_TRUE(terminal->ScreenContains("Zorvex DeBugger [KWT], Version 2.0")) << terminal->Dump();
+    ExpectExit(*terminal, 0);
+}
+
+// On 20 rows each failing call is reported with a bell; only y or n answers,
+// y goes on to the next report, n ends with status 1. On 40 columns the
+// question takes the bottom line.
+TEST_F(Terminal, TooSmallATerminalAsksWhetherToGoOn) {
     PtyTerminal::Options small;
     small.rows = 20;
-    auto terminal = Launch({}, small);
+    auto terminal = Launch(small);
     ASSERT_TRUE(Asked(*terminal)) << terminal->Dump();
-    for (const char* text : {" Console API Error ", "Error 22 from SetConsoleCursorPosition",
-                             "Invalid argument", "Continue execution?"}) {
-        EXPECT_TRUE(terminal->ScreenContains(text)) << text << "\n" << terminal->Dump();
-    }
-    const int firstReport = terminal->Bells();
-    EXPECT_GE(firstReport, 1);
-
-    Key(*terminal, "\r");
-    EXPECT_TRUE(terminal->ScreenContains(kQuestion));
+    EXPECT_TRUE(terminal->ScreenContains("Error 22 from SetConsoleCursorPosition")) << terminal->Dump();
+    EXPECT_TRUE(terminal->ScreenContains("Invalid argument")) << terminal->Dump();
+    const int bells = terminal->Bells();
+    EXPECT_GE(bells, 1);
+    terminal->Press("\r");
+    ASSERT_TRUE(terminal->WaitUntilReading());
     terminal->Press("y");
-    ASSERT_TRUE(terminal->WaitFor([&] {
-        return terminal->Bells() > firstReport && terminal->ScreenContains(kQuestion);
-    })) << terminal->Dump();
-    EXPECT_TRUE(terminal->ScreenContains("SetConsoleCursorPosition")) << terminal->Dump();
+    ASSERT_TRUE(terminal->WaitFor([&] { return terminal->Bells() > bells && Asked(*terminal); }));
     terminal->Press("n");
     ExpectExit(*terminal, 1);
-}
 
-// Where the report's box does not fit, the question takes the bottom line.
-TEST_F(TerminalTest, ANarrowTerminalAsksOnTheBottomLine) {
-    PtyTerminal::Options narrow;
-    narrow.rows = 20;
-    narrow.columns = 40;
-    auto terminal = Launch({}, narrow);
+    small.columns = 40;
+    terminal = Launch(small);
     ASSERT_TRUE(terminal->WaitForText(19, "Continue execution? (y/n)")) << terminal->Dump();
     EXPECT_EQ(terminal->Row(19).substr(0, 3), "...");
-    EXPECT_FALSE(terminal->ScreenContains(kQuestion));
     terminal->Press("n");
     ExpectExit(*terminal, 1);
 }
 
-// Keys come from a terminal, the screen goes to a file: the question is
-// asked on standard error and answered with one key, no Enter needed.
-TEST_F(TerminalTest, WithoutATerminalForOutputTheQuestionGoesToStandardError) {
-    auto terminal = Launch({}, {}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/null"});
+// Output to a file: the question goes to stderr and takes one key, no Enter.
+TEST_F(Terminal, WithoutATerminalForOutputTheQuestionGoesToStandardError) {
+    auto terminal = Launch({}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/null"});
     ASSERT_TRUE(Asked(*terminal)) << terminal->Dump();
-    EXPECT_TRUE(terminal->ScreenContains("Console API Error"));
     EXPECT_TRUE(terminal->ScreenContains("Bad file descriptor"));
     EXPECT_FALSE(terminal->AlternateScreen());
-    Key(*terminal, "x");
+    terminal->Press("x");
+    ASSERT_TRUE(terminal->WaitUntilReading());
     terminal->Press("n");
     ExpectExit(*terminal, 1);
 }
 
-// With no terminal to read keys from, nothing can be asked: the answer is no.
-TEST_F(TerminalTest, WithoutATerminalForInputTheAnswerIsNo) {
-    auto terminal = Launch({}, {}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" </dev/null"});
+// No terminal for keys: nothing can be asked, the answer is no.
+TEST_F(Terminal, WithoutATerminalForInputTheAnswerIsNo) {
+    auto terminal = Launch({}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" </dev/null"});
     ExpectExit(*terminal, 1);
     EXPECT_TRUE(terminal->ScreenContains("NULL handle, process error")) << terminal->Dump();
 }
 
-TEST_F(TerminalTest, AResizeIsNoKeyAndTheScreenSizeFollowsTheTerminal) {
-    Write("trace.txt", "\t\t\t\t\t\t\t\t\t\tZ\n");
-    auto terminal = Run();
+TEST_F(Terminal, AResizeIsNoKeyAndShrinkingBelow25RowsFails) {
+    auto terminal = Browse();
     ASSERT_TRUE(terminal->WaitUntilReading());
     terminal->Resize(30, 100);
     ASSERT_TRUE(terminal->WaitUntilReading());
+    EXPECT_EQ(terminal->Row(kStatusRow).rfind(kFirstStatus, 0), 0u) << terminal->Dump();
     terminal->Press("\x1b[6~");
     ASSERT_TRUE(terminal->WaitForText(kStatusRow, "State    1 of    2")) << terminal->Dump();
-    // Wider than 80 columns, the tabs still stop at column 79.
-    EXPECT_EQ(terminal->Row(kTraceRow), "") << terminal->Dump();
-
-    // Shrunk below the 25 rows the screen needs: drawing row 20 fails.
-    terminal->Resize(20, 80);
+    terminal->Resize(20, 80);  // drawing row 20 fails
     terminal->Press("\x1b[5~");
     ASSERT_TRUE(Asked(*terminal)) << terminal->Dump();
     terminal->Press("n");
     ExpectExit(*terminal, 1);
 }
 
-TEST_F(TerminalTest, EndOfInputEndsTheProgramInsteadOfWaitingForever) {
+TEST_F(Terminal, EndOfInputEndsTheProgramInsteadOfWaitingForever) {
     PtyTerminal::Options options;
     options.ignoreHangup = true;
-    auto terminal = Run(options);
+    auto terminal = Browse(options);
     ASSERT_TRUE(terminal->WaitUntilReading());
     terminal->HangUp();
-    const ExitStatus status = terminal->WaitForExit();
-    ASSERT_TRUE(status.ended) << "the program went on after its input ended";
-    EXPECT_TRUE(status.exited);
-    EXPECT_EQ(status.code, 1);
+    EXPECT_EQ(terminal->WaitForExit().code, 1);
+}
+
+// File bytes a terminal would act on show as one cell each: a picture where
+// the locale has one, '?' where it does not; none reaches the terminal raw.
+TEST_F(Terminal, ControlBytesAndEscapeSequencesShowAsText) {
+    const std::vector<std::string> lines = {
+        "\fAB\x1b[31mCD\x1b]0;pwned\x07" "EF\x1b[2J\x01\x7f\xb0\xdb I", "clip \x1b]52;c;aGk=\x07 end",
+        "c1 \x9b" "2J end", "osc \x1b]0;trace\x07 c1 \x9b" "31m \xff\xfe\x02 end"};
+    dir.Write("listing.lrt", StateHeader(0) + "\n" + lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
+    dir.Write("trace.txt", lines[3] + "\n");
+    for (const std::string locale : {"C.UTF-8", "C"}) {
+        PtyTerminal::Options options;
+        options.locale = locale;
+        auto terminal = Browse(options, "State    0 of    0: Next Token: NULL");
+        for (std::size_t line = 0; line < lines.size(); ++line) {
+            const int row = line < 3 ? int(line) + 1 : kTraceRow;
+            for (std::size_t column = 0; column < lines[line].size(); ++column) {
+                const unsigned char byte = static_cast<unsigned char>(lines[line][column]);
+                const char32_t shown = terminal->Character(row, int(column));
+                if (byte >= 0x20 && byte < 0x7f) {
+                    EXPECT_EQ(shown, char32_t(byte)) << locale << " row " << row << " column " << column;
+                } else {
+                    EXPECT_EQ(shown == U'?', locale == "C") << locale << " row " << row << " column " << column;
+                    EXPECT_GE(shown, locale == "C" ? 0x3Fu : 0xA0u) << locale << " row " << row;
+                }
+            }
+        }
+        EXPECT_EQ(terminal->Colour(1, 8, false), -1);  // "CD" after the CSI
+        for (const char* raw : {"\x1b]0;pwned", "\x1b[31mCD", "EF\x1b[2J", "\x07" "EF", "\f", "\x1b]52;",
+                                "\x9b" "2J", "\x1b]0;trace", "\x9b" "31m"}) {
+            EXPECT_EQ(terminal->Output().find(raw), std::string::npos) << testing::PrintToString(std::string(raw));
+        }
+        terminal->Press("\x1b");
+        ExpectExit(*terminal, 0);
+    }
 }
 
 }  // namespace

@@ -10,6 +10,14 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#ifdef KWT_TEXT_FROM_MEMORY
+// Fuzz builds: the bytes given to TextOpenNextFromMemory if there are any,
+// else the file (textfile_memory.cpp).
+std::FILE* OpenTextStream(const char* path);
+#else
+static std::FILE* OpenTextStream(const char* path) { return std::fopen(path, "rb"); }
+#endif
+
 namespace {
 
 constexpr std::size_t kChunkSize = 64 * 1024;
@@ -68,7 +76,7 @@ int PeekByte(TextFile* file) {
 }  // namespace
 
 TextFile* TextOpen(const char* path) {
-    std::FILE* stream = std::fopen(path, "rb");
+    std::FILE* stream = OpenTextStream(path);
     if (stream == nullptr) {
         // Windows refuses to open a directory at all, with EACCES.
         const int reason = errno;

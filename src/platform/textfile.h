@@ -16,6 +16,12 @@ struct TextFile;
 // a directory fails with EISDIR.
 TextFile* TextOpen(const char* path);
 
+#ifdef KWT_TEXT_FROM_MEMORY
+// Fuzz builds: the next TextOpen, whatever its path, reads the `size` bytes
+// at `data` (which must outlive the file) instead of a file.
+void TextOpenNextFromMemory(const void* data, std::size_t size);
+#endif
+
 // Closes the file; null is allowed and does nothing.
 void TextClose(TextFile* file);
 

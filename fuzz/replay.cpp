@@ -1,0 +1,33 @@
+// Runs a fuzz target over files and directories of inputs without libFuzzer,
+// so that the seeds serve as regression tests. Any failed check traps.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "common.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);
+
+int main(int argc, char* argv[]) {
+    namespace fs = std::filesystem;
+    fuzz::SilenceStdout();
+    int inputs = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::vector<fs::path> paths{argv[i]};
+        if (fs::is_directory(argv[i])) paths.assign(fs::directory_iterator(argv[i]), {});
+        for (const fs::path& path : paths) {
+            std::ifstream in(path, std::ios::binary);
+            if (!in.is_open()) return std::fprintf(stderr, "cannot read %s\n", path.c_str()), 2;
+            const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+            std::fprintf(stderr, "%s\n", path.c_str());
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+            ++inputs;
+        }
+    }
+    std::fprintf(stderr, "%d inputs passed\n", inputs);
+    return inputs > 0 ? 0 : 2;
+}

@@ -1,0 +1,138 @@
+#include "fake_console.h"
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+
+#include "platform/error_text.h"
+#include "platform/layout.h"
+
+namespace fake {
+namespace {
+
+struct Record {
+    ConsoleEvent event;
+    bool typedDuringPause;
+};
+
+struct State {
+    Screen screen;
+    int height = 25, row = 0, column = 0, beeps = 0;
+    ConsoleAttribute attribute = 0x07;
+    bool systemText = true;
+    std::deque<Record> input;
+    std::deque<bool> answers;
+    std::vector<std::string> questions;
+    std::vector<Screen> waits;
+} state;
+
+int inputObject, outputObject;  // only their addresses matter
+
+bool Inside(int column, int row) {
+    return column >= 0 && row >= 0 && column < state.screen.width && row < state.height;
+}
+
+// Paints `count` cells from (column, row) on, across rows, to the buffer's end.
+template <typename Paint>
+bool Fill(uint32_t count, int column, int row, uint32_t* filled, Paint paint) {
+    if (!Inside(column, row)) return errno = EINVAL, false;
+    std::size_t at = std::size_t(row * state.screen.width + column);
+    for (*filled = 0; *filled < count && at < state.screen.cells.size(); ++*filled) paint(state.screen.cells[at++]);
+    return true;
+}
+
+}  // namespace
+
+std::string Screen::Row(int row) const {
+    std::string text;
+    for (int column = 0; column < width; ++column) text += char(At(row, column).character);
+    return text;
+}
+
+void Reset(int width, int height, ConsoleAttribute attribute) {
+    state = State{};
+    state.screen.width = width;
+    state.height = height;
+    state.attribute = attribute;
+    state.screen.cells.assign(std::size_t(width * height), Cell{' ', attribute});
+}
+
+ConsoleHandle Input() { return &inputObject; }
+ConsoleHandle Output() { return &outputObject; }
+const Screen& Now() { return state.screen; }
+const std::vector<Screen>& Waits() { return state.waits; }
+ConsoleAttribute CurrentAttribute() { return state.attribute; }
+int Beeps() { return state.beeps; }
+void PushKey(uint16_t key, bool down) { state.input.push_back({{true, down, key}, false}); }
+void PushTypedDuringPause(uint16_t key, bool down) { state.input.push_back({{true, down, key}, true}); }
+void PushNonKey() { state.input.push_back({{}, false}); }
+void AnswerNext(bool yes) { state.answers.push_back(yes); }
+const std::vector<std::string>& Questions() { return state.questions; }
+void WithoutSystemText() { state.systemText = false; }
+
+}  // namespace fake
+
+using fake::state;
+
+ConsoleHandle ConsoleInputHandle() { return fake::Input(); }
+ConsoleHandle ConsoleOutputHandle() { return fake::Output(); }
+
+bool ConsoleGetBufferInfo(ConsoleHandle, ConsoleBufferInfo* info) {
+    *info = ConsoleBufferInfo{state.screen.width, state.height, state.attribute};
+    return true;
+}
+
+bool ConsoleSetCursor(ConsoleHandle, int column, int row) {
+    if (!fake::Inside(column, row)) return errno = EINVAL, false;
+    state.row = row;
+    state.column = column;
+    return true;
+}
+
+bool ConsoleWrite(ConsoleHandle, const char* text, std::size_t length) {
+    const auto place = [](int column, unsigned char c) {
+        state.screen.cells[std::size_t(state.row * state.screen.width + column)] = {c, state.attribute};
+    };
+    state.column = LayOutRow(text, length, state.column, state.screen.width, place);
+    return true;
+}
+
+bool ConsoleFillCharacter(ConsoleHandle, char c, uint32_t count, int column, int row, uint32_t* filled) {
+    return fake::Fill(count, column, row, filled, [c](fake::Cell& cell) { cell.character = (unsigned char)c; });
+}
+
+bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t count, int column, int row,
+                          uint32_t* filled) {
+    return fake::Fill(count, column, row, filled, [attribute](fake::Cell& cell) { cell.attribute = attribute; });
+}
+
+bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) { return state.attribute = attribute, true; }
+
+bool ConsoleReadEvent(ConsoleHandle, ConsoleEvent* event) {
+    state.waits.push_back(state.screen);
+    if (state.input.empty()) return errno = EIO, false;
+    *event = state.input.front().event;
+    state.input.pop_front();
+    return true;
+}
+
+bool ConsoleDiscardInput(ConsoleHandle) {
+    while (!state.input.empty() && state.input.front().typedDuringPause) state.input.pop_front();
+    return true;
+}
+
+void ConsoleSleep(unsigned) {}
+void ConsoleBeep(unsigned, unsigned) { ++state.beeps; }
+int ConsoleLastError() { return errno; }
+char* ConsoleErrorText(int code) {
+    return state.systemText ? CopyToNewText(WrapText(std::strerror(code))) : nullptr;
+}
+void ConsoleFreeErrorText(char* text) { delete[] text; }
+void ConsoleWarningTone() {}
+
+bool ConsoleAskYesNo(const char* text, const char*) {
+    state.questions.push_back(text);
+    const bool yes = !state.answers.empty() && state.answers.front();
+    if (!state.answers.empty()) state.answers.pop_front();
+    return yes;
+}

@@ -1,0 +1,51 @@
+// An in-memory console for tests: a buffer of cells laid out as the real
+// consoles lay them out, scripted input records, yes/no answers, and a copy
+// of the screen taken whenever the program waits for input.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+
+namespace fake {
+
+struct Cell {
+    unsigned char character = ' ';
+    ConsoleAttribute attribute = 0x07;
+};
+
+struct Screen {
+    int width = 80;
+    std::vector<Cell> cells;
+    Cell At(int row, int column) const { return cells[std::size_t(row * width + column)]; }
+    // The characters of a row, trailing blanks kept.
+    std::string Row(int row) const;
+};
+
+// A blank buffer of `width` x `height` cells in `attribute`, the cursor at
+// (0, 0), no input, no answers, nothing recorded.
+void Reset(int width = 80, int height = 25, ConsoleAttribute attribute = 0x07);
+ConsoleHandle Input();
+ConsoleHandle Output();
+
+const Screen& Now();
+// The screen at each read of an input record, oldest first.
+const std::vector<Screen>& Waits();
+ConsoleAttribute CurrentAttribute();
+int Beeps();
+
+// Input records, read in order. One typed during a pause after a key is
+// thrown away by the discard that ends the pause, unless read first.
+void PushKey(uint16_t virtualKey, bool keyDown = true);
+void PushTypedDuringPause(uint16_t virtualKey, bool keyDown = true);
+void PushNonKey();
+
+// The answer to the next question; unanswered questions get no.
+void AnswerNext(bool yes);
+const std::vector<std::string>& Questions();
+// Makes the system have no text for error codes.
+void WithoutSystemText();
+
+}  // namespace fake

@@ -1,0 +1,301 @@
+// The browsing screen, the step history, the key loop, the console stages
+// around it and the failure report, on the in-memory console.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fake_console.h"
+#include "kwt.h"
+#include "platform/error_text.h"
+#include "platform/layout.h"
+#include "support.h"
+
+namespace vk = VirtualKey;
+
+namespace {
+
+// A row as "%-79.79s" leaves it; column 79 is never written.
+std::string Field(const std::string& text) { return (text + std::string(79, ' ')).substr(0, 79); }
+std::string Shown(const fake::Screen& screen, int row) { return screen.Row(row).substr(0, 79); }
+std::string Shown(int row) { return Shown(fake::Now(), row); }
+std::string Line(int state, int line) {
+    return line == 0 ? StateHeader(state) : "state " + std::to_string(state) + " line " + std::to_string(line);
+}
+std::string Status(int state, const char* token) {
+    char text[80];
+    std::snprintf(text, sizeof text, "State %4d of    3: Next Token: %s    Help:[F1]^[Sp]", state, token);
+    return Field(text);
+}
+
+// Shown first but never interpreted, then: a move with a token, a line
+// naming state 0 (ignored), an error recovery (token kept), another move.
+const std::vector<std::string> kTrace = {
+    "at state 1, next token 258", "at state 2, next token 257", "at state 0, next token 43",
+    "error: pop state 2, recover state 3", "at state 1, next token 258"};
+
+// Keys by letter: u/d PgUp/PgDn, h/e Home/End, r Enter, ^/v Up/Down, + -
+// steps, 7 9 3 1 8 2 the keypad digits, ? F1, q Esc, anything else Space.
+uint16_t KeyOf(char letter) {
+    static const std::string letters = "udher^v+-793182?q";
+    static const uint16_t keys[] = {vk::kPageUp, vk::kPageDown, vk::kHome, vk::kEnd, vk::kEnter, vk::kUp,
+                                    vk::kDown, vk::kAdd, vk::kSubtract, vk::kNumpad7, vk::kNumpad9,
+                                    vk::kNumpad3, vk::kNumpad1, vk::kNumpad8, vk::kNumpad2, vk::kF1,
+                                    vk::kEscape};
+    const std::size_t at = letters.find(letter);
+    return at == std::string::npos ? vk::kSpace : keys[at];
+}
+
+class Process : public ::testing::Test {
+protected:
+    void SetUp() override { Open({30, 23, 24, 2}, kTrace); }
+    void TearDown() override { ResetProgramState(); }
+
+    void Open(const std::vector<int>& states, const std::vector<std::string>& trace,
+              const std::string& listing = "") {
+        ResetProgramState();
+        fake::Reset();
+        std::string text;
+        for (const std::string& line : trace) text += line + "\n";
+        testing::internal::CaptureStdout();
+        const bool listed = OpenLRT(dir.Write("yy.lrt", listing + Listing(states)).c_str());
+        testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(listed);
+        ASSERT_TRUE(OpenTrace(dir.Write("kwt.err", text).c_str()));
+        ASSERT_EQ(ReadInclude(dir.Write("yytab.h", "#define IDENT 257\n#define NUMBER 258\n").c_str()), 2);
+    }
+    // Runs the key loop over `keys` and a final Esc; gives the screen shown
+    // while the program waited for that Esc.
+    const fake::Screen& Run(const std::string& keys) {
+        for (char key : keys) fake::PushKey(KeyOf(key));
+        fake::PushKey(vk::kEscape);
+        ::Process(fake::Input(), fake::Output());
+        return fake::Waits().back();
+    }
+    void Next(int times = 1) {
+        for (int i = 0; i < times; ++i) NextStep(fake::Output(), scroll);
+    }
+    void Prev(int times = 1) {
+        for (int i = 0; i < times; ++i) PrevStep(fake::Output(), scroll);
+    }
+
+    TempDir dir;
+    uint16_t scroll = 0;
+};
+
+// ---- the screen and the step history -------------------------------------
+
+TEST_F(Process, FirstScreenShowsState0AndTheFirstTraceLineUninterpreted) {
+    Open({30, 3, 4, 2}, {kTrace[0] + std::string(54, 'x'), "unused"});
+    for (int row = 0; row < kScreenRows; ++row) Text(fake::Output(), row, 79, "#");
+    scroll = 9;
+    BeginSteps(fake::Output(), scroll);
+    EXPECT_EQ(scroll, 0);
+    EXPECT_EQ(Shown(0), Field(StateHeader(0)));
+    EXPECT_EQ(Shown(22), Field("state 0 line 22"));
+    EXPECT_EQ(Shown(23), Field(kTrace[0] + std::string(54, 'x')));
+    EXPECT_EQ(Shown(24), Status(0, "NULL"));
+    for (int row = 0; row < kScreenRows; ++row) EXPECT_EQ(fake::Now().At(row, 79).character, '#');
+}
+
+TEST_F(Process, StepsInterpretTheTraceAndStepsBackReplayIt) {
+    BeginSteps(fake::Output(), scroll);
+    Next(2);  // state 0 is never entered
+    EXPECT_EQ(nState, 2u);
+    EXPECT_EQ(Shown(24), Status(2, "IDENT"));
+    // Back to the first step and on again: new steps read on after the newest line.
+    Prev(2);
+    EXPECT_EQ(Shown(23), Field(kTrace[0]));
+    Next(3);  // error recovery: the token stays
+    EXPECT_EQ(Shown(24), Status(3, "IDENT"));
+    EXPECT_EQ(Shown(2), Field(""));
+    Next(3);  // the end of the trace: a beep, no repaint, yet a step
+    EXPECT_EQ(fake::Beeps(), 2);
+    Prev(3);  // the state comes back, the token stays the newest one
+    EXPECT_EQ(Shown(23), Field(kTrace[3]));
+    EXPECT_EQ(Shown(24), Status(3, "NUMBER"));
+    Prev(4);  // past the oldest step nothing happens
+    EXPECT_EQ(Shown(23), Field(kTrace[0]));
+    EXPECT_EQ(nState, 0u);
+    Next(6);  // recorded steps replay silently, then reading goes on
+    EXPECT_EQ(fake::Beeps(), 2);
+    Next();
+    EXPECT_EQ(fake::Beeps(), 3);
+}
+
+TEST_F(Process, TheRingKeepsTheNewest4095StepsAcrossTheWrap) {
+    std::vector<std::string> trace;
+    for (int k = 0; k <= 5000; ++k) {
+        trace.push_back("at state " + std::to_string(1 + k % 3) + ", next token 257 step " + std::to_string(k));
+    }
+    Open({2, 2, 2, 2}, trace);
+    BeginSteps(fake::Output(), scroll);
+    Next(5000);
+    Prev(4095);  // one more than the ring keeps
+    EXPECT_EQ(Shown(23), Field(trace[5000 - 4094]));
+    EXPECT_EQ(nState, 1u + (5000 - 4094) % 3);
+    Next(4094);
+    EXPECT_EQ(Shown(23), Field(trace[5000]));
+    EXPECT_EQ(fake::Beeps(), 0);
+    Next();
+    EXPECT_EQ(fake::Beeps(), 1);
+}
+
+// ---- keys ----------------------------------------------------------------
+
+// States of 30, 23, 24 and 2 lines; the trace is kTrace. After the keys
+// (see KeyOf), state and scroll show on rows 0 and 24; `traceLine` is the
+// kTrace line on row 23 (-1: not checked); `bells` counts the beeps.
+struct KeyRow {
+    const char* keys;
+    uint32_t state;
+    int scroll;
+    int bells;
+    int traceLine = -1;
+};
+
+const KeyRow kKeyRows[] = {
+    // State keys stop at both ends with a beep.
+    {"u", 0, 0, 1}, {"9", 0, 0, 1}, {"dddd", 3, 0, 1}, {"339", 1, 0, 0},
+    {"e3", 3, 0, 1}, {"ee1", 3, 0, 0},  // End is silent where it stands
+    {"h", 0, 0, 1}, {"7", 0, 0, 1}, {"d7", 0, 0, 0}, {"1h", 0, 0, 0},
+    // Enter goes back to the state the trace stands in, once.
+    {"r", 0, 0, 1}, {"dr", 0, 0, 0}, {"+++hrr", 2, 0, 1},
+    // Home and End restart the history at the line on display.
+    {"+++h-", 0, 0, 0, 3}, {"+++h+", 1, 0, 0, 4}, {"+++h+--", 0, 0, 0, 3},
+    {"+++--e+", 3, 0, 0, 2}, {"+++--1+-", 3, 0, 0, 1}, {"+++71-", 3, 0, 0, 3},
+    // Scrolling stops when the last line reaches the last listing row.
+    {"vvvvvvv", 0, 7, 0}, {"vvvvvvv2", 0, 7, 1}, {"^", 0, 0, 1}, {"22888", 0, 0, 1},
+    {"dv", 1, 0, 1}, {"ddvv", 2, 1, 1}, {"vvdu", 0, 0, 0}, {"vve", 3, 0, 0},
+    // Help comes back to the same place; the key closing it does not act.
+    {"vv?d", 0, 2, 0, 0},
+};
+
+TEST_F(Process, KeyTable) {
+    for (const KeyRow& row : kKeyRows) {
+        SCOPED_TRACE(row.keys);
+        Open({30, 23, 24, 2}, kTrace);
+        const fake::Screen& shown = Run(row.keys);
+        EXPECT_EQ(nState, row.state);
+        EXPECT_EQ(Shown(shown, 0), Field(Line(int(row.state), row.scroll)));
+        EXPECT_EQ(shown.Row(24).substr(0, 10), Status(int(row.state), "").substr(0, 10));
+        EXPECT_EQ(fake::Beeps(), row.bells);
+        if (row.traceLine >= 0) {
+            EXPECT_EQ(Shown(shown, 23), Field(kTrace[std::size_t(row.traceLine)]));
+        }
+    }
+}
+
+TEST_F(Process, WithoutStatesNoKeyMovesOffState0) {
+    for (const char* keys : {"e", "1", "d", "v", "h"}) {
+        Open({}, kTrace, "no state headers here\n");
+        const fake::Screen& shown = Run(keys);
+        EXPECT_EQ(nState, 0u) << keys;
+        EXPECT_EQ(shown.Row(24).substr(0, 18), "State    0 of   -1") << keys;
+    }
+}
+
+TEST_F(Process, OnlyKeyDownOfEscEndsAndKeysTypedDuringThePauseAreDropped) {
+    fake::PushKey(vk::kPageDown);
+    fake::PushTypedDuringPause(vk::kPageDown, false);
+    fake::PushTypedDuringPause(vk::kPageDown);
+    fake::PushNonKey();
+    fake::PushKey(vk::kEscape, false);
+    Run("");
+    EXPECT_EQ(nState, 1u);
+    EXPECT_EQ(fake::Waits().size(), 4u);
+}
+
+TEST_F(Process, TheEscThatClosesHelpEndsTheLoop) {
+    fake::PushKey(vk::kF1);
+    fake::PushKey(vk::kEscape);
+    Run("d");  // the Esc closes help; PgDn and the last Esc are never read
+    EXPECT_EQ(nState, 0u);
+    EXPECT_EQ(fake::Waits().size(), 2u);
+    EXPECT_EQ(Shown(fake::Waits()[1], 0), Field("ZORVEX DEBUGGER"));
+}
+
+// ---- colours and the stages around the loop -------------------------------
+
+TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
+    const fake::Screen& shown = Run("d u ");
+    EXPECT_EQ(shown.Row(24).substr(0, 23), "PgUp/PgDn: Change State");
+    EXPECT_EQ(shown.Row(24).substr(25, 15), "Up/Down: Scroll");
+    EXPECT_EQ(shown.Row(24).substr(42, 24), "Keypad +/-: Program Step");
+    for (int column = 0; column < 79; ++column) {
+        const bool inBar = column < 23 || (column >= 25 && column < 40) || (column >= 42 && column < 66);
+        EXPECT_EQ(shown.At(24, column).attribute, inBar ? 0x37 : 0xF0) << column;
+    }
+    EXPECT_EQ(shown.At(0, 0).attribute, 0xF0);  // repainted after the bar
+    EXPECT_EQ(shown.At(0, 79).attribute, 0x07);
+    // The loop ends on a clear screen in the colours it left.
+    EXPECT_EQ(fake::Now().Row(24), std::string(80, ' '));
+    EXPECT_EQ(fake::Now().At(24, 79).attribute, 0xF0);
+}
+
+TEST_F(Process, TheColoursBeforeTheLoopComeBackAfterIt) {
+    fake::Reset(80, 25, 0x1E);
+    fake::PushKey(vk::kEscape);
+    RunConsole(fake::Input(), fake::Output());
+    EXPECT_EQ(fake::CurrentAttribute(), 0xF0);
+    RestoreConsole(fake::Input(), fake::Output());
+    EXPECT_EQ(fake::CurrentAttribute(), 0x1E);
+}
+
+TEST_F(Process, ClsBlanksABufferTallerThanTheScreenInTheCurrentColours) {
+    fake::Reset(90, 60, 0x1E);
+    Text(fake::Output(), 59, 85, "left");
+    cls(fake::Output());
+    for (int row = 0; row < 60; ++row) {
+        EXPECT_EQ(fake::Now().Row(row), std::string(90, ' '));
+        EXPECT_EQ(fake::Now().At(row, 89).attribute, 0x1E);
+    }
+}
+
+TEST(Layout, EveryByteTakesOneCellTabsStopAtEightsAndNothingPassesTheRow) {
+    std::string row(16, '.');  // a row of 12 cells, and 4 bytes that must stay
+    const auto place = [&row](int column, unsigned char c) { row.at(std::size_t(column)) = char(c); };
+    EXPECT_EQ(LayOutRow("a\x1b[\tb\x7f\xc3", 7, 0, 12, place), 11);
+    EXPECT_EQ(LayOutRow("cd\tefgh", 7, 9, 12, place), 12);
+    EXPECT_EQ(row, std::string("a\x1b[     bcd ....", 16));
+}
+
+// ---- the failure report ---------------------------------------------------
+
+TEST(Report, NamesTheCallAndGivesTheSystemTextThenAsks) {
+    fake::Reset();
+    fake::AnswerNext(true);
+    perr("unit", 12, "ReadConsoleInput", 5);
+    ASSERT_EQ(fake::Questions().size(), 1u);
+    EXPECT_EQ(fake::Questions()[0], "unit: Error 5 from ReadConsoleInput on line 12:\n" +
+                                        WrapText(std::strerror(5)) + "\n\nContinue execution?");
+
+    fake::WithoutSystemText();
+    fake::AnswerNext(true);
+    perr("unit", 12, std::string(3000, 'L').c_str(), 5);  // the question still ends it
+    const std::string& report = fake::Questions()[1];
+    EXPECT_LT(report.size(), kReportSize);
+    EXPECT_EQ(report.substr(report.size() - 21), "\n\nContinue execution?");
+
+    fake::Reset();
+    fake::WithoutSystemText();
+    fake::AnswerNext(true);
+    perr("unit", 12, "Label", 5);
+    EXPECT_NE(fake::Questions()[0].find("\nUnable to obtain error message text! \nkwt: Error "),
+              std::string::npos);
+}
+
+TEST(Report, SystemTextIsWrappedAtBlanksIntoFortyColumns) {
+    const std::string a38(38, 'a'), a39(39, 'a'), a45(45, 'a');
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {a38 + " b", a38 + " b"},            // exactly 40
+        {a39 + " b", a39 + "\nb"},
+        {"x " + a45 + " y", "x\n" + a45.substr(0, 40) + "\naaaaa y"},
+        {" \tone\r\ntwo  ", "one two"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(WrapText(row.first.c_str()), row.second) << row.first;
+}
+
+}  // namespace

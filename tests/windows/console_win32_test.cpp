@@ -1,0 +1,118 @@
+// The Windows console layer on the console this test runs in: cells written
+// and read back, fills, attributes, key records, the system's error text,
+// and the question where no box can be shown.
+#include <gtest/gtest.h>
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <sstream>
+#include <string>
+
+#include "platform/console.h"
+
+namespace {
+
+ConsoleHandle Out() { return ConsoleOutputHandle(); }
+
+std::string Cells(int row, int column, int count) {
+    std::string text(std::size_t(count), '\0');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterA(Out(), &text[0], DWORD(count), COORD{SHORT(column), SHORT(row)}, &read);
+    return text.substr(0, read);
+}
+
+WORD AttributeAt(int row, int column) {
+    WORD attribute = 0;
+    DWORD read = 0;
+    ReadConsoleOutputAttribute(Out(), &attribute, 1, COORD{SHORT(column), SHORT(row)}, &read);
+    return attribute;
+}
+
+TEST(ConsoleWin32, BytesTakeOneCellEachAndStopAtTheRowEnd) {
+    uint32_t filled = 0;
+    ASSERT_TRUE(ConsoleFillCharacter(Out(), 'z', 80, 0, 3, &filled));
+    ASSERT_TRUE(ConsoleSetCursor(Out(), 70, 2));
+    const std::string text = "a\tb\x1b[2J\x07\x7f\xb0" "cdefgh";
+    ASSERT_TRUE(ConsoleWrite(Out(), text.data(), text.size()));
+    EXPECT_EQ(Cells(2, 70, 10), "a b?[2J??\xb0");
+    EXPECT_EQ(Cells(3, 0, 1), "z");
+}
+
+TEST(ConsoleWin32, FillsRunAcrossRowsAndAttributesStay) {
+    uint32_t filled = 0;
+    ASSERT_TRUE(ConsoleFillCharacter(Out(), 'x', 85, 75, 4, &filled));
+    EXPECT_EQ(filled, 85u);
+    EXPECT_EQ(Cells(4, 75, 5) + Cells(5, 0, 80), std::string(85, 'x'));
+    ASSERT_TRUE(ConsoleFillAttribute(Out(), 0x1E, 85, 75, 4, &filled));
+    EXPECT_EQ(AttributeAt(5, 79), 0x1E);
+    EXPECT_NE(AttributeAt(6, 0), 0x1E);
+
+    ASSERT_TRUE(ConsoleSetAttribute(Out(), 0x2F));
+    ConsoleBufferInfo info;
+    ASSERT_TRUE(ConsoleGetBufferInfo(Out(), &info));
+    EXPECT_EQ(info.attribute, 0x2F);
+    ASSERT_TRUE(ConsoleSetCursor(Out(), 3, 7));
+    ASSERT_TRUE(ConsoleWrite(Out(), "q", 1));
+    EXPECT_EQ(AttributeAt(7, 3), 0x2F);
+    ConsoleSetAttribute(Out(), 0x07);
+}
+
+// The next event this test wrote. Answers of the terminal to Wine's queries
+// arrive as key events too, at any time: keys other than ours are passed over.
+ConsoleEvent NextOwnEvent() {
+    ConsoleEvent event;
+    do {
+        EXPECT_TRUE(ConsoleReadEvent(ConsoleInputHandle(), &event));
+    } while (event.isKey && event.virtualKey != VirtualKey::kNumpad9 && event.virtualKey != VirtualKey::kF1);
+    return event;
+}
+
+void WriteKey(WORD key, bool down, DWORD type = KEY_EVENT) {
+    INPUT_RECORD record = {};
+    record.EventType = static_cast<WORD>(type);
+    if (type == KEY_EVENT) {
+        record.Event.KeyEvent.bKeyDown = down;
+        record.Event.KeyEvent.wVirtualKeyCode = key;
+        record.Event.KeyEvent.wRepeatCount = 1;
+    }
+    DWORD written = 0;
+    ASSERT_TRUE(WriteConsoleInputA(ConsoleInputHandle(), &record, 1, &written));
+}
+
+TEST(ConsoleWin32, KeyRecordsDownAndUpAndOtherEvents) {
+    ASSERT_TRUE(ConsoleDiscardInput(ConsoleInputHandle()));
+    WriteKey(VK_NUMPAD9, true);
+    WriteKey(VK_NUMPAD9, false);
+    WriteKey(0, false, FOCUS_EVENT);
+    WriteKey(VK_NUMPAD9, true);
+    for (const ConsoleEvent expected : {ConsoleEvent{true, true, VirtualKey::kNumpad9},
+                                        ConsoleEvent{true, false, VirtualKey::kNumpad9}, ConsoleEvent{}}) {
+        const ConsoleEvent event = NextOwnEvent();
+        EXPECT_EQ(event.isKey, expected.isKey);
+        EXPECT_EQ(event.keyDown, expected.keyDown);
+        EXPECT_EQ(event.virtualKey, expected.virtualKey);
+    }
+    ASSERT_TRUE(ConsoleDiscardInput(ConsoleInputHandle()));  // drops the last key-down
+    WriteKey(VK_F1, true);
+    EXPECT_EQ(NextOwnEvent().virtualKey, VirtualKey::kF1);
+}
+
+TEST(ConsoleWin32, ErrorTextComesInLinesOfAtMost40) {
+    char* text = ConsoleErrorText(ERROR_FILE_NOT_FOUND);
+    ASSERT_NE(text, nullptr);
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        EXPECT_LE(line.size(), 40u) << line;
+    }
+    EXPECT_GE(count, 1);
+    ConsoleFreeErrorText(text);
+}
+
+TEST(ConsoleWin32, WithoutADisplayTheAnswerIsNo) {
+    EXPECT_FALSE(ConsoleAskYesNo("Continue execution?", "Console API Error"));
+}
+
+}  // namespace
