@@ -116,6 +116,13 @@ bool ConsoleReadEvent(ConsoleHandle, ConsoleEvent* event) {
     return true;
 }
 
+bool ConsolePollEvent(ConsoleHandle, ConsoleEvent* event) {
+    if (state.input.empty()) return false;
+    *event = state.input.front().event;
+    state.input.pop_front();
+    return true;
+}
+
 bool ConsoleDiscardInput(ConsoleHandle) {
     while (!state.input.empty() && state.input.front().typedDuringPause) state.input.pop_front();
     return true;
