@@ -173,8 +173,8 @@ bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine) {
     if (endsLine != nullptr) {
         *endsLine = hasNewline || static_cast<std::size_t>(count) < line.size() - 1;
     }
-    char* newline = std::strchr(line.data(), '\n');
-    if (newline != nullptr) *newline = '\0';
+    // TextRead stops at the first line feed, so it can only be the last byte.
+    if (hasNewline) line[static_cast<std::size_t>(count) - 1] = '\0';
     return true;
 }
 

@@ -6,7 +6,9 @@
 #include "textfile.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -56,6 +58,10 @@ int SeekStream(std::FILE* stream, int64_t offset) {
 #endif
 }
 
+bool IsSpecialByte(unsigned char byte) {
+    return byte == '\n' || byte == '\r' || byte == kEndOfFileMark;
+}
+
 // Makes sure a byte is waiting at `next`; false at the end of the data.
 bool FillChunk(TextFile* file) {
     if (file->next < file->chunkLength) return true;
@@ -103,10 +109,25 @@ void TextClose(TextFile* file) {
 
 int TextRead(char* buffer, int size, TextFile* file) {
     if (file == nullptr || buffer == nullptr || size < 2 || file->atEnd) return 0;
-    int count = 0;
-    while (count < size - 1) {
-        int byte = PeekByte(file);
-        if (byte < 0) {
+    const std::size_t room = static_cast<std::size_t>(size) - 1;
+    std::size_t count = 0;
+    while (count < room) {
+        if (!FillChunk(file)) {
+            file->atEnd = true;
+            break;
+        }
+        // Plain bytes are copied as a run; only a line feed, a carriage
+        // return or the end mark needs a look of its own.
+        const unsigned char* from = file->chunk + file->next;
+        const std::size_t waiting = std::min(file->chunkLength - file->next, room - count);
+        std::size_t plain = 0;
+        while (plain < waiting && !IsSpecialByte(from[plain])) ++plain;
+        std::memcpy(buffer + count, from, plain);
+        count += plain;
+        file->next += plain;
+        if (plain == waiting) continue;
+        int byte = from[plain];
+        if (byte == kEndOfFileMark) {
             file->atEnd = true;
             break;
         }
@@ -119,7 +140,7 @@ int TextRead(char* buffer, int size, TextFile* file) {
         if (byte == '\n') break;
     }
     if (count > 0) buffer[count] = '\0';
-    return count;
+    return static_cast<int>(count);
 }
 
 char* TextGets(char* buffer, int size, TextFile* file) {
