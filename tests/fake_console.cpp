@@ -1,5 +1,6 @@
 #include "fake_console.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -20,6 +21,7 @@ struct State {
     int height = 25, row = 0, column = 0, beeps = 0;
     ConsoleAttribute attribute = 0x07;
     bool systemText = true;
+    int failingDiscards = 0;
     std::deque<Record> input;
     std::deque<bool> answers;
     std::vector<std::string> questions;
@@ -66,9 +68,22 @@ int Beeps() { return state.beeps; }
 void PushKey(uint16_t key, bool down) { state.input.push_back({{true, down, key}, false}); }
 void PushTypedDuringPause(uint16_t key, bool down) { state.input.push_back({{true, down, key}, true}); }
 void PushNonKey() { state.input.push_back({{}, false}); }
+
+void PushText(const std::string& text) {
+    static const std::string typed = "\r\x1b\b\x7f +-?123789";
+    static const uint16_t keys[] = {VirtualKey::kEnter, VirtualKey::kEscape, VirtualKey::kBack, VirtualKey::kBack,
+        VirtualKey::kSpace, VirtualKey::kAdd, VirtualKey::kSubtract, VirtualKey::kF1, VirtualKey::kNumpad1,
+        VirtualKey::kNumpad2, VirtualKey::kNumpad3, VirtualKey::kNumpad7, VirtualKey::kNumpad8, VirtualKey::kNumpad9};
+    for (const char c : text) {
+        uint16_t key = std::isalnum((unsigned char)c) ? uint16_t(std::toupper((unsigned char)c)) : VirtualKey::kOther;
+        if (typed.find(c) != std::string::npos) key = keys[typed.find(c)];
+        state.input.push_back({{true, true, key, c >= 0x20 && c <= 0x7E ? c : '\0'}, false});
+    }
+}
 void AnswerNext(bool yes) { state.answers.push_back(yes); }
 const std::vector<std::string>& Questions() { return state.questions; }
 void WithoutSystemText() { state.systemText = false; }
+void FailDiscards(int count) { state.failingDiscards = count; }
 
 }  // namespace fake
 
@@ -124,6 +139,7 @@ bool ConsolePollEvent(ConsoleHandle, ConsoleEvent* event) {
 }
 
 bool ConsoleDiscardInput(ConsoleHandle) {
+    if (state.failingDiscards > 0) return --state.failingDiscards, errno = EBADF, false;
     while (!state.input.empty() && state.input.front().typedDuringPause) state.input.pop_front();
     return true;
 }

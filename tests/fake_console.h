@@ -41,11 +41,18 @@ int Beeps();
 void PushKey(uint16_t virtualKey, bool keyDown = true);
 void PushTypedDuringPause(uint16_t virtualKey, bool keyDown = true);
 void PushNonKey();
+// Key presses for typed text, decoded as the terminal console decodes them:
+// \r Enter, \x1b Esc, \b Backspace, + - ? and 1 2 3 7 8 9 their keypad and
+// F1 keys, letters and other digits their own keys; printable characters
+// also carry the character they type.
+void PushText(const std::string& text);
 
 // The answer to the next question; unanswered questions get no.
 void AnswerNext(bool yes);
 const std::vector<std::string>& Questions();
 // Makes the system have no text for error codes.
 void WithoutSystemText();
+// Makes the next `count` input discards fail with EBADF.
+void FailDiscards(int count);
 
 }  // namespace fake

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,14 @@ namespace vk = VirtualKey;
 
 namespace {
 
-// A row as "%-79.79s" leaves it; column 79 is never written.
-std::string Field(const std::string& text) { return (text + std::string(79, ' ')).substr(0, 79); }
-std::string Shown(const fake::Screen& screen, int row) { return screen.Row(row).substr(0, 79); }
+// Rows 0-23 as the screen leaves them: all 80 columns. The status row
+// never writes column 79.
+std::string Field(const std::string& text, std::size_t width = 80) {
+    return (text + std::string(width, ' ')).substr(0, width);
+}
+std::string Shown(const fake::Screen& screen, int row) {
+    return screen.Row(row).substr(0, row == kStatusRow ? 79 : 80);
+}
 std::string Shown(int row) { return Shown(fake::Now(), row); }
 std::string Line(int state, int line) {
     return line == 0 ? StateHeader(state) : "state " + std::to_string(state) + " line " + std::to_string(line);
@@ -27,7 +33,7 @@ std::string Line(int state, int line) {
 std::string Status(int state, const char* token) {
     char text[80];
     std::snprintf(text, sizeof text, "State %4d of    3: Next Token: %s    Help:[F1]^[Sp]", state, token);
-    return Field(text);
+    return Field(text, 79);
 }
 
 // Shown first but never interpreted, then: a move with a token, a line
@@ -85,19 +91,33 @@ protected:
     uint16_t scroll = 0;
 };
 
-// ---- the screen and the step history -------------------------------------
+// Text of an earlier screen everywhere, in a console wider than 80 columns:
+// each repaint writes every cell of rows 0-23 up to column 79, nothing past
+// it, nor the bottom-right cell of the 80-column screen.
+void FillWithHashes() {
+    fake::Reset(100, 25);
+    uint32_t filled = 0;
+    ConsoleFillCharacter(fake::Output(), '#', 100 * 25, 0, 0, &filled);
+}
+void ExpectNoHashLeft() {
+    for (int row = 0; row < kScreenRows; ++row) {
+        EXPECT_EQ(fake::Now().Row(row).substr(0, 80).find('#'), row < kStatusRow ? std::string::npos : 79u);
+        EXPECT_EQ(fake::Now().Row(row).substr(80), std::string(20, '#')) << row;
+    }
+}
 
 TEST_F(Process, FirstScreenShowsState0AndTheFirstTraceLineUninterpreted) {
-    Open({30, 3, 4, 2}, {kTrace[0] + std::string(54, 'x'), "unused"});
-    for (int row = 0; row < kScreenRows; ++row) Text(fake::Output(), row, 79, "#");
+    const std::string fullPiece = kTrace[0] + std::string(54, 'x');
+    Open({30, 3, 4, 2}, {fullPiece, "unused"});
+    FillWithHashes();
     scroll = 9;
     BeginSteps(fake::Output(), scroll);
     EXPECT_EQ(scroll, 0);
     EXPECT_EQ(Shown(0), Field(StateHeader(0)));
     EXPECT_EQ(Shown(22), Field("state 0 line 22"));
-    EXPECT_EQ(Shown(23), Field(kTrace[0] + std::string(54, 'x')));
+    EXPECT_EQ(Shown(23), fullPiece);  // all 80 characters of the piece
     EXPECT_EQ(Shown(24), Status(0, "NULL"));
-    for (int row = 0; row < kScreenRows; ++row) EXPECT_EQ(fake::Now().At(row, 79).character, '#');
+    ExpectNoHashLeft();
 }
 
 TEST_F(Process, StepsInterpretTheTraceAndStepsBackReplayIt) {
@@ -108,9 +128,11 @@ TEST_F(Process, StepsInterpretTheTraceAndStepsBackReplayIt) {
     // Back to the first step and on again: new steps read on after the newest line.
     Prev(2);
     EXPECT_EQ(Shown(23), Field(kTrace[0]));
-    Next(3);  // error recovery: the token stays
+    FillWithHashes();
+    Next(3);  // error recovery: the token stays; the repaint covers every row
     EXPECT_EQ(Shown(24), Status(3, "IDENT"));
     EXPECT_EQ(Shown(2), Field(""));
+    ExpectNoHashLeft();
     Next(3);  // the end of the trace: a beep, no repaint, yet a step
     EXPECT_EQ(fake::Beeps(), 2);
     Prev(3);  // the state comes back, the token stays the newest one
@@ -125,25 +147,23 @@ TEST_F(Process, StepsInterpretTheTraceAndStepsBackReplayIt) {
     EXPECT_EQ(fake::Beeps(), 3);
 }
 
-TEST_F(Process, TheRingKeepsTheNewest4095StepsAcrossTheWrap) {
+TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
+    constexpr int kSteps = 70000, kKept = 65535;
     std::vector<std::string> trace;
-    for (int k = 0; k <= 5000; ++k) {
+    for (int k = 0; k <= kSteps; ++k)
         trace.push_back("at state " + std::to_string(1 + k % 3) + ", next token 257 step " + std::to_string(k));
-    }
     Open({2, 2, 2, 2}, trace);
     BeginSteps(fake::Output(), scroll);
-    Next(5000);
-    Prev(4095);  // one more than the ring keeps
-    EXPECT_EQ(Shown(23), Field(trace[5000 - 4094]));
-    EXPECT_EQ(nState, 1u + (5000 - 4094) % 3);
-    Next(4094);
-    EXPECT_EQ(Shown(23), Field(trace[5000]));
+    Next(kSteps);
+    Prev(kKept);  // one more than the ring keeps
+    EXPECT_EQ(Shown(23), Field(trace[kSteps - kKept + 1]));
+    EXPECT_EQ(nState, 1u + (kSteps - kKept + 1) % 3);
+    Next(kKept - 1);
+    EXPECT_EQ(Shown(23), Field(trace[kSteps]));
     EXPECT_EQ(fake::Beeps(), 0);
     Next();
     EXPECT_EQ(fake::Beeps(), 1);
 }
-
-// ---- keys ----------------------------------------------------------------
 
 // States of 30, 23, 24 and 2 lines; the trace is kTrace. After the keys
 // (see KeyOf), state and scroll show on rows 0 and 24; `traceLine` is the
@@ -208,16 +228,25 @@ TEST_F(Process, OnlyKeyDownOfEscEndsAndKeysTypedDuringThePauseAreDropped) {
     EXPECT_EQ(fake::Waits().size(), 4u);
 }
 
-TEST_F(Process, TheEscThatClosesHelpEndsTheLoop) {
+// The discards at help's pause and end and the loop's pause and end all
+// fail here: each is reported with a line of its own.
+TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
+    fake::FailDiscards(4);
+    for (int i = 0; i < 4; ++i) fake::AnswerNext(true);
     fake::PushKey(vk::kF1);
     fake::PushKey(vk::kEscape);
     Run("d");  // the Esc closes help; PgDn and the last Esc are never read
     EXPECT_EQ(nState, 0u);
     EXPECT_EQ(fake::Waits().size(), 2u);
     EXPECT_EQ(Shown(fake::Waits()[1], 0), Field("ZORVEX DEBUGGER"));
+    ASSERT_EQ(fake::Questions().size(), 4u);
+    std::set<std::string> lines;
+    for (const std::string& report : fake::Questions()) {
+        EXPECT_EQ(report.rfind("process: Error 9 from FlushConsoleInputBuffer on line ", 0), 0u) << report;
+        lines.insert(report.substr(0, report.find(':', 50)));
+    }
+    EXPECT_EQ(lines.size(), 4u);
 }
-
-// ---- colours and the stages around the loop -------------------------------
 
 TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
     const fake::Screen& shown = Run("d u ");
@@ -229,7 +258,8 @@ TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
         EXPECT_EQ(shown.At(24, column).attribute, inBar ? 0x37 : 0xF0) << column;
     }
     EXPECT_EQ(shown.At(0, 0).attribute, 0xF0);  // repainted after the bar
-    EXPECT_EQ(shown.At(0, 79).attribute, 0x07);
+    EXPECT_EQ(shown.At(23, 79).attribute, 0xF0);
+    EXPECT_EQ(shown.At(24, 79).attribute, 0x07);  // never written
     // The loop ends on a clear screen in the colours it left.
     EXPECT_EQ(fake::Now().Row(24), std::string(80, ' '));
     EXPECT_EQ(fake::Now().At(24, 79).attribute, 0xF0);
@@ -261,8 +291,6 @@ TEST(Layout, EveryByteTakesOneCellTabsStopAtEightsAndNothingPassesTheRow) {
     EXPECT_EQ(LayOutRow("cd\tefgh", 7, 9, 12, place), 12);
     EXPECT_EQ(row, std::string("a\x1b[     bcd ....", 16));
 }
-
-// ---- the failure report ---------------------------------------------------
 
 TEST(Report, NamesTheCallAndGivesTheSystemTextThenAsks) {
     fake::Reset();
