@@ -1,124 +1,52 @@
 #include "common.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 
-#include "kwt.h"
+static bool expandMarks = true;
 
-namespace fuzz {
-
-namespace {
-
-constexpr std::size_t kChunk = 64 * 1024;  // the reader's chunk size
-constexpr unsigned char kPadMark = 0xFE;
-constexpr unsigned char kRepeatMark = 0xFD;
-
-bool expandMarks = true;
-
-}  // namespace
-
-void Fail(const char* what, const char* file, int line) {
-    std::fprintf(stderr, "\n*** fuzz check failed: %s (%s:%d)\n", what, file, line);
-    std::fflush(stderr);
-    __builtin_trap();
-}
-
-std::string Expand(const uint8_t* data, std::size_t size, std::size_t repeatTo) {
-    const char* bytes = reinterpret_cast<const char*>(data);
-    if (!expandMarks) return std::string(bytes, size);
-    if (size >= 3 && data[0] == kPadMark) {
-        const std::size_t padLength = kChunk - 256 + data[1];
-        const std::size_t lineLength = data[2] % 97;  // 96: one line without an end
-        std::string text;
-        text.reserve(padLength + size);
-        while (text.size() < padLength) {
-            if (lineLength < 96 && text.size() % (lineLength + 1) == lineLength) {
-                text += '\n';
-            } else {
-                text += 'p';
-            }
+std::string fuzz::Expand(const uint8_t* data, std::size_t size, std::size_t repeatTo) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::string text;
+    if (expandMarks && size >= 3 && data[0] == 0xFE) {
+        const std::size_t lineLength = data[2] % 97u;  // 96: one line without an end
+        while (text.size() < 64u * 1024 - 256 + data[1]) {
+            text += lineLength < 96 && text.size() % (lineLength + 1) == lineLength ? '\n' : 'p';
         }
-        text.append(bytes + 3, size - 3);
-        return text;
+        return text + bytes.substr(3);
     }
-    if (size >= 2 && data[0] == kRepeatMark) {
-        const std::string unit(bytes + 1, size - 1);
-        std::string text;
-        text.reserve(repeatTo + unit.size());
-        do {
-            text += unit;
-        } while (text.size() < repeatTo);
-        return text;
-    }
-    return std::string(bytes, size);
+    if (!expandMarks || size < 2 || data[0] != 0xFD) return bytes;
+    while (text.size() < repeatTo) text += bytes.substr(1);
+    return text;
 }
 
-void SilenceStdout() {
-    std::fflush(stdout);
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-}
-
-void StartFuzzing() {
-    SilenceStdout();
+int fuzz::StartFuzzing() {
     expandMarks = false;
+    return std::freopen("/dev/null", "w", stdout) == nullptr;
 }
 
-std::vector<Piece> SplitPieces(const std::string& bytes, std::size_t limit, int32_t* end) {
-    std::size_t stop = bytes.find('\x1a');
-    if (stop == std::string::npos) stop = bytes.size();
+std::vector<fuzz::Piece> fuzz::ModelPieces(const std::string& bytes, int64_t* end) {
+    const std::size_t stop = std::min(bytes.find('\x1a'), bytes.size());
     std::vector<Piece> pieces;
-    std::size_t at = 0;
-    while (at < stop) {
-        Piece piece{static_cast<int32_t>(at), std::string()};
-        while (piece.text.size() < limit && at < stop) {
-            char c = bytes[at++];
-            if (c == '\r' && at < stop && bytes[at] == '\n') {
-                ++at;
-                c = '\n';
-            }
-            piece.text += c;
-            if (c == '\n') break;
+    for (std::size_t at = 0; at < stop;) {
+        std::string raw;
+        const int64_t offset = static_cast<int64_t>(at);
+        while (raw.size() < kLineSize - 1 && at < stop && (raw.empty() || raw.back() != '\n')) {
+            const bool crlf = bytes[at] == '\r' && at + 1 < stop && bytes[at + 1] == '\n';
+            at += crlf ? 2 : 1;
+            raw += crlf ? '\n' : bytes[at - 1];
         }
-        pieces.push_back(std::move(piece));
+        pieces.push_back({offset, raw.substr(0, raw.find_first_of(std::string("\n\0", 2)))});
     }
-    *end = static_cast<int32_t>(stop);
+    *end = static_cast<int64_t>(stop);
     return pieces;
 }
 
-std::string AsCString(const std::string& piece) { return std::string(piece.c_str()); }
-
-std::string AsLine(const std::string& piece) {
-    const std::string text = AsCString(piece);
-    return text.substr(0, text.find('\n'));
-}
-
-bool ReferenceScanInt32(const char*& text, int32_t* value) {
-    char* after = nullptr;
-    errno = 0;
-    const long long number = std::strtoll(text, &after, 10);
-    if (after == text || errno == ERANGE || number < INT32_MIN || number > INT32_MAX) return false;
-    *value = static_cast<int32_t>(number);
-    text = after;
-    return true;
-}
-
-void ResetReaders() {
+void fuzz::ResetReaders() {
     TextClose(pfileLRT);
     pfileLRT = nullptr;
-    TextClose(pfileTrace);
-    pfileTrace = nullptr;
-    // memset: loops here would be instrumented, and slow every fuzz run.
+    CloseTrace();
+    nStates = nState = nLRTLines = nCurrentState = nToken = sSymbols = 0;
     std::memset(lState.data(), 0, sizeof lState);
-    nStates = 0;
-    nState = 0;
-    nLRTLines = 0;
     std::memset(szLRT.data(), 0, sizeof szLRT);
     std::memset(szTrace.data(), 0, sizeof szTrace);
-    nToken = 0;
-    nCurrentState = 0;
-    sSymbols = 0;
 }
-
-}  // namespace fuzz

@@ -1,70 +1,43 @@
-// Shared pieces of the reader fuzz targets: turning a fuzz input into file
-// bytes, handing them to the readers from memory, a plain in-memory model
-// of the text-mode line reading, and putting the readers' tables back.
+// Shared pieces of the reader fuzz targets: the file bytes for an input, the
+// readers reading them from memory, and a plain model of text mode.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "platform/textfile.h"
+#include "kwt.h"
+
+// A failed check traps, which libFuzzer records.
+#define FUZZ_CHECK(c) \
+    ((c) ? void(0) : (std::fprintf(stderr, "\n*** fuzz check failed: %s (%s:%d)\n", #c, __FILE__, __LINE__), \
+                      __builtin_trap()))
 
 namespace fuzz {
 
-// Reports `what` on stderr and stops with a trap that libFuzzer records.
-[[noreturn]] void Fail(const char* what, const char* file, int line);
-
-#define FUZZ_CHECK(condition) \
-    ((condition) ? static_cast<void>(0) : ::fuzz::Fail(#condition, __FILE__, __LINE__))
-
-// The file bytes for a fuzz input. Two leading marks make large files out of
-// small inputs, so that reads cross the reader's 64 KB chunk and tables fill:
-//   0xFE b c rest: about 64 KB of filler lines first (line length from c),
-//                  placed so that the chunk boundary falls `256 - b` bytes
-//                  into `rest`;
-//   0xFD rest:     `rest` repeated to at least `repeatTo` bytes.
-// Anything else is written as it is. Large files are slow to read under the
-// sanitizers, so each target asks for no more than its tables need.
+// The file bytes for a seed; two leading marks make large files of small seeds:
+// 0xFE b c rest: about 64 KB of filler lines (line length from c), so that the
+//                reader's chunk boundary falls `256 - b` bytes into `rest`;
+// 0xFD rest:     `rest` repeated to at least `repeatTo` bytes, to fill tables.
+// Once StartFuzzing ran, inputs are taken as they are, which keeps runs fast.
 std::string Expand(const uint8_t* data, std::size_t size, std::size_t repeatTo);
+int StartFuzzing();  // also sends stdout, the readers' progress, to /dev/null
 
-// Makes the next reader that opens a file read `content` instead (which
-// must stay alive while it is open).
 #ifdef KWT_TEXT_FROM_MEMORY
-inline void Serve(const std::string& content) { TextOpenNextFromMemory(content.data(), content.size()); }
+inline void Serve(const std::string& text) { TextOpenNextFromMemory(text.data(), text.size()); }
 #endif
 
-// Sends stdout to /dev/null for the rest of the process.
-void SilenceStdout();
+// A piece as the 80-character line reader gives it: text up to a NUL or line feed.
+struct Piece { int64_t offset; std::string text; };
 
-// libFuzzer start-up: no progress output, and inputs taken as they are. The
-// marks of Expand only shape seeds, which the replay driver runs: expanded
-// inputs are what makes a fuzzing run slow.
-void StartFuzzing();
+// Text mode by hand: CR right before LF dropped, 0x1A ends the text (at `end`).
+std::vector<Piece> ModelPieces(const std::string& bytes, int64_t* end);
 
-// One line as a text-mode read into `limit + 1` bytes gives it: up to
-// `limit` characters ending at a line feed; a carriage return right before a
-// line feed reads as the line feed; byte 0x1A ends the text.
-struct Piece {
-    int32_t offset;    // byte offset in the file where the read starts
-    std::string text;  // the characters read, line feed and NULs included
-};
+inline void CheckPiece(const TextLine& line, const Piece& piece) {
+    FUZZ_CHECK(std::memchr(line.data(), '\0', line.size()) != nullptr && piece.text == line.data());
+}
 
-// Splits `bytes` into the pieces successive reads give. `end` is the offset
-// a reader stands at once the text has ended.
-std::vector<Piece> SplitPieces(const std::string& bytes, std::size_t limit, int32_t* end);
-
-// The piece as a C string: up to its first NUL.
-std::string AsCString(const std::string& piece);
-
-// The piece as the line readers keep it: up to its first NUL or line feed.
-std::string AsLine(const std::string& piece);
-
-// A decimal number as %d reads it, by way of strtoll: false when there are
-// no digits or the number does not fit 32 bits; otherwise `text` moves past it.
-bool ReferenceScanInt32(const char*& text, int32_t* value);
-
-// Closes the open files and zeroes the tables the readers fill.
-void ResetReaders();
+void ResetReaders();  // closes the files, zeroes the readers' tables
 
 }  // namespace fuzz

@@ -3,12 +3,15 @@
 # UndefinedBehaviorSanitizer) and runs them.
 #
 # Each target (fuzz/fuzz_<target>.cpp) hands its input to a reader from
-# memory and compares what the reader left in the program's tables with a
-# plain model of the reading (fuzz/common.cpp): pieces of at most 80 or 511
-# characters, CR LF read as LF, 0x1A ending the text, table bounds, 32-bit
-# numbers, lines read back the same after a seek. Seeds and dictionaries are
-# in fuzz/corpus/; the seeds' 0xFE and 0xFD marks (see Expand) make files
-# past the 64 KiB chunk and the table limits, and ctest replays every seed
+# memory and checks invariants that hold for every kind of file (kwt's own,
+# byacc's, bison's): the line reader's pieces equal a plain model of text
+# mode (fuzz/common.cpp: CR LF read as LF, 0x1A ending the text, NULs, pieces
+# of at most 80 characters, the 64 KiB chunk boundary), the tables stay within
+# their bounds, each state's block is exactly its part of the file, every
+# step of a trace shows a known state and a bounded token name, and lines
+# read back the same after a seek. Seeds and dictionaries are in
+# fuzz/corpus/; the seeds' 0xFE and 0xFD marks (see Expand) make files past
+# the 64 KiB chunk and the table limits, and ctest replays every seed
 # (tests/CMakeLists.txt). While fuzzing, inputs are taken as they are and
 # kept short, which keeps a run at thousands of inputs a second.
 #
@@ -40,7 +43,7 @@ seconds=60
 case "${1:-}" in
   --smoke) mode=smoke ;;
   --build) mode=build ;;
-  -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   '') ;;
   *)
     if [[ "$1" =~ ^[0-9]+$ ]] && [ "$1" -gt 0 ]; then
