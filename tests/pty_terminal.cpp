@@ -22,9 +22,8 @@ bool ReadingInput(pid_t pid, long* switches) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string number, argument, line;
     syscallFile >> number >> argument;
-    while (std::getline(status, line)) {
+    while (std::getline(status, line))
         if (line.rfind("voluntary_ctxt_switches:", 0) == 0) *switches = std::stol(line.substr(24));
-    }
     return number == std::to_string(SYS_read) && (argument == "0x0" || argument == "0");
 }
 
@@ -32,8 +31,7 @@ bool ReadingInput(pid_t pid, long* switches) {
 
 struct PtyCallbacks {
     static int SetTermProp(VTermProp prop, VTermValue* value, void* user) {
-        auto* terminal = static_cast<PtyTerminal*>(user);
-        if (prop == VTERM_PROP_ALTSCREEN) terminal->alternateScreen_ = value->boolean != 0;
+        if (prop == VTERM_PROP_ALTSCREEN) static_cast<PtyTerminal*>(user)->alternateScreen_ = value->boolean != 0;
         return 1;
     }
     static int Bell(void* user) { return ++static_cast<PtyTerminal*>(user)->bells_, 1; }
@@ -63,9 +61,7 @@ PtyTerminal::~PtyTerminal() {
 }
 
 bool PtyTerminal::Start(const std::vector<std::string>& arguments) {
-    winsize size{};
-    size.ws_row = static_cast<unsigned short>(options_.rows);
-    size.ws_col = static_cast<unsigned short>(options_.columns);
+    winsize size{static_cast<unsigned short>(options_.rows), static_cast<unsigned short>(options_.columns), 0, 0};
     int slave = -1;
     if (openpty(&master_, &slave, nullptr, nullptr, &size) != 0) return false;
     tcgetattr(slave, &modesAtStart_);
@@ -83,8 +79,7 @@ bool PtyTerminal::Start(const std::vector<std::string>& arguments) {
         if (options_.ignoreHangup) signal(SIGHUP, SIG_IGN);
         for (const char* name : {"LINES", "COLUMNS", "ESCDELAY", "TERMINFO", "LC_CTYPE"}) unsetenv(name);
         setenv("TERM", options_.term.c_str(), 1);
-        setenv("LANG", options_.locale.c_str(), 1);
-        setenv("LC_ALL", options_.locale.c_str(), 1);
+        for (const char* name : {"LANG", "LC_ALL"}) setenv(name, options_.locale.c_str(), 1);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -94,11 +89,10 @@ bool PtyTerminal::Start(const std::vector<std::string>& arguments) {
 }
 
 void PtyTerminal::Send(const std::string& bytes) {
-    for (std::size_t done = 0; master_ >= 0 && done < bytes.size();) {
+    for (std::size_t done = 0; master_ >= 0 && done < bytes.size(); Pump(Milliseconds(0))) {
         const ssize_t written = write(master_, bytes.data() + done, bytes.size() - done);
         if (written < 0 && errno != EAGAIN && errno != EINTR) break;
         if (written > 0) done += std::size_t(written);
-        Pump(Milliseconds(0));
     }
 }
 
@@ -136,9 +130,8 @@ std::size_t PtyTerminal::Pump(Milliseconds timeout) {
 
 bool PtyTerminal::WaitFor(const std::function<bool()>& holds, Milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (; !holds(); Pump(Milliseconds(5))) {
+    for (; !holds(); Pump(Milliseconds(5)))
         if (std::chrono::steady_clock::now() >= deadline) return false;
-    }
     return true;
 }
 
@@ -154,29 +147,22 @@ bool PtyTerminal::Reaped() {
 ExitStatus PtyTerminal::WaitForExit(Milliseconds timeout) {
     // Reading on, so that the program never blocks on a full terminal.
     if (!WaitFor([this] { return Reaped(); }, timeout)) return ExitStatus{};
-    while (Pump(Milliseconds(0)) > 0) {
-    }
+    while (Pump(Milliseconds(0)) > 0) continue;
     return {true, WIFEXITED(waitStatus_) ? WEXITSTATUS(waitStatus_) : -1,
             WIFSIGNALED(waitStatus_) ? WTERMSIG(waitStatus_) : 0};
 }
 
-void PtyTerminal::Signal(int number) {
-    if (pid_ > 0 && !reaped_) kill(pid_, number);
-}
+void PtyTerminal::Signal(int number) { if (pid_ > 0 && !reaped_) kill(pid_, number); }
 
 void PtyTerminal::Resize(int rows, int columns) {
-    winsize size{};
-    size.ws_row = static_cast<unsigned short>(options_.rows = rows);
-    size.ws_col = static_cast<unsigned short>(options_.columns = columns);
+    winsize size{static_cast<unsigned short>(options_.rows = rows),
+                 static_cast<unsigned short>(options_.columns = columns), 0, 0};
     ReadingInput(pid_, &switchesAtSend_);  // it wakes for SIGWINCH, then reads again
     vterm_set_size(vterm_, rows, columns);
     ioctl(master_, TIOCSWINSZ, &size);
 }
 
-void PtyTerminal::HangUp() {
-    close(master_);
-    master_ = -1;
-}
+void PtyTerminal::HangUp() { close(master_), master_ = -1; }
 
 termios PtyTerminal::CurrentModes() const {
     termios modes{};  // on a master, the mode requests act on the slave side
@@ -186,8 +172,7 @@ termios PtyTerminal::CurrentModes() const {
 
 bool PtyTerminal::Cell(int row, int column, void* cell) const {
     if (row < 0 || column < 0 || row >= options_.rows || column >= options_.columns) return false;
-    const VTermPos position{row, column};
-    return vterm_screen_get_cell(vterm_obtain_screen(vterm_), position, static_cast<VTermScreenCell*>(cell));
+    return vterm_screen_get_cell(vterm_obtain_screen(vterm_), VTermPos{row, column}, static_cast<VTermScreenCell*>(cell));
 }
 
 char32_t PtyTerminal::Character(int row, int column) const {
@@ -201,19 +186,11 @@ std::string PtyTerminal::Row(int row) const {
     for (int column = 0; Cell(row, column, &cell); ++column) {
         const uint32_t code = cell.chars[0] == 0 ? ' ' : cell.chars[0];
         if (code == uint32_t(-1)) continue;  // the right half of a wide character
-        if (code < 0x80) {
-            text += char(code);
-        } else if (code < 0x800) {
-            text += {char(0xC0 | code >> 6), char(0x80 | (code & 0x3F))};
-        } else {
-            text += {char(0xE0 | code >> 12), char(0x80 | (code >> 6 & 0x3F)), char(0x80 | (code & 0x3F))};
-        }
+        const int extra = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;  // UTF-8 bytes
+        text += char(extra == 0 ? code : (0xFF00 >> (extra + 1)) | code >> (6 * extra));
+        for (int k = extra - 1; k >= 0; --k) text += char(0x80 | (code >> (6 * k) & 0x3F));
     }
     return text.erase(text.find_last_not_of(' ') + 1);
-}
-
-bool PtyTerminal::ScreenContains(const std::string& text) const {
-    return Dump().find(text) != std::string::npos;
 }
 
 int PtyTerminal::Colour(int row, int column, bool background) const {
@@ -222,11 +199,6 @@ int PtyTerminal::Colour(int row, int column, bool background) const {
     if (!Cell(row, column, &cell) || !VTERM_COLOR_IS_INDEXED(&colour)) return -1;
     const bool isDefault = background ? VTERM_COLOR_IS_DEFAULT_BG(&colour) : VTERM_COLOR_IS_DEFAULT_FG(&colour);
     return isDefault ? -1 : colour.indexed.idx;
-}
-
-bool PtyTerminal::Reverse(int row, int column) const {
-    VTermScreenCell cell{};
-    return Cell(row, column, &cell) && cell.attrs.reverse != 0;
 }
 
 std::string PtyTerminal::Dump() const {

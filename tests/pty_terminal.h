@@ -13,27 +13,22 @@
 
 struct VTerm;
 
-struct ExitStatus {
-    bool ended = false;  // false when the wait timed out
-    int code = -1;       // the exit status, or -1 when a signal ended it
-    int signal = 0;
-};
+// `ended` false: the wait timed out; `code` -1: a signal ended the program.
+struct ExitStatus { bool ended = false; int code = -1, signal = 0; };
 
 class PtyTerminal {
 public:
     using Milliseconds = std::chrono::milliseconds;
     struct Options {
-        int rows = 25;
-        int columns = 80;
-        std::string term = "xterm-256color";
-        std::string locale = "C.UTF-8";  // LANG and LC_ALL
-        bool ignoreHangup = false;       // start the program with SIGHUP ignored
+        int rows = 25, columns = 80;
+        std::string term = "xterm-256color", locale = "C.UTF-8";  // TERM; LANG and LC_ALL
+        bool ignoreHangup = false;  // start the program with SIGHUP ignored
     };
 
     explicit PtyTerminal(Options options);
     ~PtyTerminal();
-    PtyTerminal(const PtyTerminal&) = delete;
-    PtyTerminal& operator=(const PtyTerminal&) = delete;
+    PtyTerminal(const PtyTerminal&) = delete;  // one owner of the child and the pty
+    void operator=(const PtyTerminal&) = delete;
 
     bool Start(const std::vector<std::string>& arguments);  // arguments[0]: the program
     void Send(const std::string& bytes);                    // typed as the terminal sends them
@@ -50,14 +45,13 @@ public:
     void HangUp();  // closes the master side: the program's input ends
 
     std::string Row(int row) const;  // UTF-8, trailing blanks dropped
-    bool ScreenContains(const std::string& text) const;
+    std::string Dump() const;        // the whole screen, for failure messages
+    bool ScreenContains(const std::string& text) const { return Dump().find(text) != std::string::npos; }
     char32_t Character(int row, int column) const;  // 0 for an empty cell
     // A palette index (0-7 normal, 8-15 bright), -1 for the terminal's own.
     int Colour(int row, int column, bool background) const;
-    bool Reverse(int row, int column) const;
     bool AlternateScreen() const { return alternateScreen_; }
     int Bells() const { return bells_; }
-    std::string Dump() const;  // the whole screen, for failure messages
     const std::string& Output() const { return output_; }  // every byte written
     // The modes when the program started and now (after it ended too).
     const termios& ModesAtStart() const { return modesAtStart_; }
@@ -71,13 +65,11 @@ private:
 
     Options options_;
     VTerm* vterm_ = nullptr;
-    int master_ = -1;
+    int master_ = -1, waitStatus_ = 0;
     pid_t pid_ = -1;
-    bool reaped_ = false;
-    int waitStatus_ = 0;
+    bool reaped_ = false, alternateScreen_ = false;
     termios modesAtStart_{};
     std::string output_;
-    bool alternateScreen_ = false;
     int bells_ = 0;
     long switchesAtSend_ = -1;  // the program's voluntary sleeps when a key went out
 };
