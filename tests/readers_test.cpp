@@ -50,6 +50,7 @@ const FormatRow kFormatRows[] = {
           "    1X = 4,\n    BIG = 2147483648,\n  };\n#define IDENT 300\n",
      "YYEMPTY=-2 YYEOF=0 NUMBER=258 TOK_PLUS=259 LAST=267 IDENT=300"},
     {'h', std::string(70, 'E') + " = 7\n", std::string(63, 'E') + "=7"},
+    {'h', std::string(511, 'x') + "#define CUT 5\n", "CUT=5"},  // a line's rest past 511 reads as a line
     {'h', Lines(kSymbolsMax + 88, [](std::size_t i) {
          return (i % 2 ? "#define T" : "  T") + std::to_string(i) + (i % 2 ? " " : " = ") + std::to_string(1000 + i) + "\n";
      }), "T0=1000 .. T4095=5095 (4096)"},
@@ -71,6 +72,7 @@ const FormatRow kFormatRows[] = {
      StateHeader(0) + "|state 1|State 2 / " + StateHeader(1)},
     {'l', "state 0\n" + StateHeader(1) + "\nState 2\nstate 1\n", "state 0|" + StateHeader(1) + "|State 2 / state 1"},
     {'l', "State 0\n" + std::string(80, '-') + "State 1\n", "State 0|" + std::string(80, '-') + "|State 1"},
+    {'l', std::string(80, '-') + StateHeader(0) + "\n", StateHeader(0)},  // kwt's own: any piece
     {'l', Lines(kStatesMax + 64, [](std::size_t i) { return "state " + std::to_string(i) + "\nx\n"; }),
      "state 0|x / .. / state 65535|x (65536)"},
     {'l', "state 0\n" + Lines(kLRTLinesMax + 88, [](std::size_t i) { return "l" + std::to_string(i) + "\n"; }),
