@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# Runs the Windows builds under Wine, with no display (scripts/windows-build.sh first):
-#   1. the unit tests;
-#   2. the Windows console layer on Wine's console, in a pseudo-terminal;
-#   3. start-up runs whose output must match the Linux build's once CR LF is
-#      made LF, and a run without a console.
-# Where wine32 is missing, or this kernel cannot run 32-bit programs, the
-# 64-bit build stands in for dist/kwt.exe, and the script says so loudly.
-# Skips (status 0) only when Wine cannot be installed at all.
+# Runs the Windows builds under Wine, with no display (scripts/windows-build.sh first): the unit
+# tests, the console layer on Wine's console in a pseudo-terminal, start-up runs whose output must
+# match the Linux build's once CR LF is made LF, and a run without a console. Where wine32 is
+# missing or this kernel runs no 32-bit programs, the 64-bit build stands in for dist/kwt.exe,
+# loudly. Skips (status 0) only when Wine cannot be installed at all.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -23,13 +20,12 @@ done
 export WINEPREFIX="$root/build-win64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
-# Debian's wine starts the 32-bit loader whenever wine32 is installed, and
-# that loader fails with "Exec format error" where the kernel runs no 32-bit programs.
+# Debian's wine starts the 32-bit loader whenever wine32 is installed: "Exec format error" where
+# the kernel runs no 32-bit programs.
 wine=(wine)
 programs=(dist/kwt.exe build-win64/kwt.exe)
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
-  loud "windows-test: wine32 is not installed: the 32-bit dist/kwt.exe is NOT tested;" \
-       "build-win64/kwt.exe stands in for it."
+  loud "windows-test: wine32 is not installed: the 32-bit dist/kwt.exe is NOT tested; build-win64/kwt.exe stands in."
   programs=(build-win64/kwt.exe)
 elif ! wine --version >/dev/null 2>&1; then
   loud "windows-test: Wine's 32-bit loader does not run here ($(wine --version 2>&1 | tail -1))." \
@@ -39,14 +35,10 @@ elif ! wine --version >/dev/null 2>&1; then
   programs=(build-win64/kwt.exe)
 fi
 
-work="$root/build-win64/windows-test"
-rm -rf "$work" && mkdir -p "$work/adir"
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-failures=0
+work="$root/build-win64/windows-test" && rm -rf "$work" && mkdir -p "$work/adir"
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT && failures=0
 check() {  # check NAME COMMAND...: runs the command, reports and counts
-  local name=$1
-  shift
-  if "$@"; then echo "  ok    $name"; else echo "  FAIL  $name"; failures=$((failures + 1)); fi
+  if "${@:2}"; then echo "  ok    $1"; else echo "  FAIL  $1"; failures=$((failures + 1)); fi
 }
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -68,9 +60,7 @@ linux=${KWT_LINUX_BINARY:-build/kwt}
 [ -x "$linux" ] || { cmake -S . -B build >/dev/null && cmake --build build --target kwt -j 2 && linux=build/kwt; }
 case "$linux" in /*) ;; *) linux="$root/$linux" ;; esac
 same_as_linux() {
-  local program=$1 expected=$2 out="$work/$3"
-  shift 3
-  local status=0
+  local program=$1 expected=$2 out="$work/$3" status=0 && shift 3
   (cd "$work" && "$linux" "$@" </dev/null >"$out.linux.out" 2>"$out.linux.err") || status=$?
   [ "$status" = "$expected" ] || return 1
   status=0
@@ -82,13 +72,14 @@ same_as_linux() {
          <(sed -E 's/\r$//; s/^(example: )[^ ]*/\1/' "$out.$stream") >&2 || return 1
   done
 }
-printf 'starting\n' >"$work/kwt.err"
+printf 'starting\n' >"$work/kwt.err" && printf '#define IDENT 257\n' >"$work/yytab.h"
 printf '+----------------------------- STATE 0 -----------------------------+\n' >"$work/yy.lrt"
-printf '#define IDENT 257\n' >"$work/yytab.h"
-no_console() {  # status 1 at once, the listing read, nothing on stderr
+no_console() {  # status 1 once the listing is read; the report, unaskable, on stderr
   local status=0
   (cd "$work" && timeout 60 "${wine[@]}" "$root/$1" kwt.err yy.lrt yytab.h </dev/null >"$work/nc.out" 2>"$work/nc.err") || status=$?
-  [ "$status" = 1 ] && grep -q "Reading the state file" "$work/nc.out" && [ ! -s "$work/nc.err" ]
+  [ "$status" = 1 ] && grep -q "Reading the state file" "$work/nc.out" && grep -q '^Console API Error' "$work/nc.err" &&
+    grep -q '^kwt: Error [0-9]* from GetConsoleScreenBufferInfo on line [0-9]*:' "$work/nc.err" &&
+    grep -q '^No window to answer in: stopping' "$work/nc.err"
 }
 for program in "${programs[@]}"; do
   check "$program usage" same_as_linux "$program" 1 usage a b
