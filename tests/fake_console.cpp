@@ -70,12 +70,14 @@ void PushTypedDuringPause(uint16_t key, bool down) { state.input.push_back({{tru
 void PushNonKey() { state.input.push_back({{}, false}); }
 
 void PushText(const std::string& text) {
+    namespace vk = VirtualKey;
     static const std::string typed = "\r\x1b\b\x7f +-?123789";
-    static const uint16_t keys[] = {VirtualKey::kEnter, VirtualKey::kEscape, VirtualKey::kBack, VirtualKey::kBack,
-        VirtualKey::kSpace, VirtualKey::kAdd, VirtualKey::kSubtract, VirtualKey::kF1, VirtualKey::kNumpad1,
-        VirtualKey::kNumpad2, VirtualKey::kNumpad3, VirtualKey::kNumpad7, VirtualKey::kNumpad8, VirtualKey::kNumpad9};
+    static const uint16_t keys[] = {vk::kEnter, vk::kEscape, vk::kBack, vk::kBack, vk::kSpace, vk::kAdd,
+                                    vk::kSubtract, vk::kF1, vk::kNumpad1, vk::kNumpad2, vk::kNumpad3,
+                                    vk::kNumpad7, vk::kNumpad8, vk::kNumpad9};
     for (const char c : text) {
-        uint16_t key = std::isalnum((unsigned char)c) ? uint16_t(std::toupper((unsigned char)c)) : VirtualKey::kOther;
+        const auto letter = static_cast<unsigned char>(c);
+        uint16_t key = std::isalnum(letter) ? uint16_t(std::toupper(letter)) : vk::kOther;
         if (typed.find(c) != std::string::npos) key = keys[typed.find(c)];
         state.input.push_back({{true, true, key, c >= 0x20 && c <= 0x7E ? c : '\0'}, false});
     }
