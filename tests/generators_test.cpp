@@ -21,8 +21,6 @@ const Generator kGenerators[kGeneratorCount] = {
     {"byacc", "byacc -t -v -d calc.y", "y"}, {"bison", "bison -t -v -d calc.y", "calc"},
     {"bison_y", "bison -y -Wno-yacc -t -v -d calc.y", "y"}};
 
-std::string Example(const std::string& name) { return std::string(KWT_EXAMPLES_DIR) + "/" + name; }
-
 // What a trace line says, read with regular expressions: the state shown
 // after it (-1: none) and the lookahead's name (empty: none).
 using Meaning = std::pair<long, std::string>;
@@ -63,9 +61,12 @@ TEST_P(Generators, KwtFollowsEveryRealTraceStateByState) {
             const std::string state = std::to_string(pieces[i].second.first);
             return std::make_tuple(pieces[i].first, state, (GetParam() ? "State " : "state ") + state, token);
         };
-        const auto shown = [] {  // the loaded block's header comes after byacc's conflict line
+        const auto shown = [] {  // the line, the status row's state and lookahead, the block's header
+            const std::string status = fake::Now().Row(kStatusRow);  // (after byacc's conflict line)
+            const std::size_t token = status.find("Token: ") + 7;
             const char* header = szLRT[std::strstr(szLRT[0].data(), "conflict") != nullptr].data();
-            return std::make_tuple(szTrace.data(), std::to_string(nState), std::string(header), TokenName());
+            return std::make_tuple(szTrace.data(), std::to_string(std::stol(status.substr(6))), std::string(header),
+                                   status.substr(token, status.find("    Help", token) - token));
         };
         uint16_t scroll = 0;
         BeginSteps(fake::Output(), scroll);
@@ -116,16 +117,16 @@ TEST(FilesPast2GiB, IndexStepAndReplay) {
 TraceFiles RealTrace(const TempDir& dir, int generator, const std::string& input) {
     const Generator& made = kGenerators[generator];
     const std::string work = dir.Path(made.name) + "/", stem = work + made.stem;
-    std::string command = "cd '" + work + "' && (cp '" + Example("calc.y") + "' . && " + made.command +
+    std::string command = "cd '" + work + "' && (cp '" KWT_EXAMPLES_DIR "/calc.y' . && " + made.command +
                           " && cc -o calc " + stem + ".tab.c) >log 2>&1";
     if (std::filesystem::create_directory(work)) {
         EXPECT_EQ(std::system(command.c_str()), 0) << command << "\n" << std::ifstream(work + "log").rdbuf();
     }
-    // byacc's parsers trace when YYDEBUG=1. The calculator exits 1 when its
-    // input ends in an error: the status is not ours to check.
-    command = "YYDEBUG=1 '" + work + "calc' <'" + Example(input) + "' >/dev/null 2>'" + work + input + "'";
+    // byacc's parsers trace when YYDEBUG=1; the calculator exits 1 after a syntax error, which is no failure.
+    command = "YYDEBUG=1 '" + work + "calc' <'" KWT_EXAMPLES_DIR "/" + input + "' >/dev/null 2>'" + work + input +
+              ".trace'";
     EXPECT_NE(std::system(command.c_str()), -1) << command;
-    return {stem + ".output", stem + ".tab.h", work + input};
+    return {stem + ".output", stem + ".tab.h", work + input + ".trace"};
 }
 
 void OpenFiles(const TraceFiles& files) {
