@@ -128,8 +128,9 @@ TEST_F(Process, StepsInterpretTheTraceAndStepsBackReplayIt) {
     // Back to the first step and on again: new steps read on after the newest line.
     Prev(2);
     EXPECT_EQ(Shown(23), Field(kTrace[0]));
+    Next(2);
     FillWithHashes();
-    Next(3);  // error recovery: the token stays; the repaint covers every row
+    Next();  // error recovery: the token stays; the repaint covers every row
     EXPECT_EQ(Shown(24), Status(3, "IDENT"));
     EXPECT_EQ(Shown(2), Field(""));
     ExpectNoHashLeft();
