@@ -1,7 +1,6 @@
-// Reading rules of the three input files, one row each. The fuzz targets'
-// seed replays check invariants over whole files of every kind (text mode,
-// block bounds, table bounds); these rows pin down what the readers make of
-// each line form.
+// Reading rules of the three input files, one row each; the fuzz seeds'
+// replays check invariants over whole files of every kind (text mode, block
+// and table bounds). These rows pin down what the readers make of each form.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -11,11 +10,11 @@
 
 namespace {
 
-// `reader`: 'h' a token header; 'l' a listing; 't' a trace whose first line is
-// shown, then, with state 2 shown, return state 1 and token 11, the rest read
-// and interpreted, over a listing of 10 states with bison's terminals section;
-// 'n' the name of the token before '|' with the header after it.
-// `read` is what the reader made of the input (see Read).
+// `reader`: 'h' a token header; 'l' a listing (every state's block); 't' a
+// trace whose first line is shown, then, with state 2 shown, return state 1 and
+// token 11, the rest read and interpreted (the last line once more as a replay
+// reads it), over 10 states after bison's terminals; 'n' the name of the token
+// before '|' with the header after it. `read` is what the reader made of it.
 struct FormatRow {
     char reader;
     std::string input;
@@ -49,7 +48,7 @@ const FormatRow kFormatRows[] = {
           "    STATEMENT = 5;\n    SUM = a + 1,\n    HEX = 0x10,\n    TRAILING = 12 more,\n    = 4,\n"
           "    1X = 4,\n    BIG = 2147483648,\n  };\n#define IDENT 300\n",
      "YYEMPTY=-2 YYEOF=0 NUMBER=258 TOK_PLUS=259 LAST=267 IDENT=300"},
-    {'h', std::string(70, 'E') + " = 7\n", std::string(63, 'E') + "=7"},
+    {'h', std::string(64, 'E') + " = 7\n", std::string(63, 'E') + "=7"},
     {'h', std::string(511, 'x') + "#define CUT 5\n", "CUT=5"},  // a line's rest past 511 reads as a line
     {'h', Lines(kSymbolsMax + 88, [](std::size_t i) {
          return (i % 2 ? "#define T" : "  T") + std::to_string(i) + (i % 2 ? " " : " = ") + std::to_string(1000 + i) + "\n";
@@ -61,6 +60,7 @@ const FormatRow kFormatRows[] = {
      "state 0|\tA| / 1" + kConflict.substr(2) + "|state 1|\tB"},
     {'l', "state 0\n\n" + kConflict + "\n14: reduce/reduce conflict (reduce 1, reduce 2) on X\nstate 14\nC\n",
      "state 0| / " + kConflict + "|14: reduce/reduce conflict (reduce 1, reduce 2) on X|state 14|C"},
+    {'l', "state 0\n3: shift/reduce conflict\n" + kConflict + "\nstate 14\n", "state 0|3: shift/reduce conflict / " + kConflict + "|state 14"},
     {'l', "state 0\n3: shift/reduce conflict\nstate 4\nstate 5\n" + kConflict + "\n\nstate 14\n",
      "state 0|3: shift/reduce conflict / state 4 / state 5|" + kConflict + "| / state 14"},
     {'l', "State 15 conflicts: 1 shift/reduce\nGrammar\nState 0\n\n    0 $accept: . program $end\n"
@@ -104,12 +104,14 @@ const FormatRow kFormatRows[] = {
     {'t', kBison + "Entering state 5 ", "5" + kMoved},
     {'t', kBison + "Entering state 0", "0" + kMoved},
     {'t', kBison + "Stack now 0 4 6", "6" + kMoved},
-    {'t', kBison + "Stack now 0 4 6x\nEntering state 10\nEntering state 99999999999\nEntering state -1", kStill},
+    {'t', kBison + "Stack now 0 4 6x\nStack now \nEntering state 10\nEntering state 99999999999\nEntering state -1", kStill},
     {'t', kBison + kDeep + "7\n" + kDeep.substr(0, 79), "4" + kMoved},  // the first is cut in 67
-    {'t', kBison + std::string(80, 'x') + "Entering state 5\nLAC: checking lookahead ';': R7 G5 S3", kStill},
+    {'t', kBison + "LAC: checking lookahead ';': R7 G5 S3\n" + std::string(80, 'x') + "Entering state 5", kStill},
+    {'t', Lines(1000, [](std::size_t) { return std::string("x\n"); }) + "Entering state 5", "2 back 1 token 11 '^K'"},
     {'t', kBison + "Reducing stack by rule 5 (line 7):\n   $1 = token NUMBER (5)\nat state 5, next token 1", kStill},
     {'t', kBison + "Next token is token NUMBER (3.5)", "2 back 1 token 258 NUMBER"},
     {'t', kBison + "Next token is token \"==\" (x)", "2 back 1 token 261 \"==\""},
+    {'t', kBison + "Next token is token \"a\\\"b\" (x)", "2 back 1 token 262 \"a\\\"b\""},
     {'t', kBison + "Next token is token == (x)", "2 back 1 token 261 =="},
     {'t', kBison + "Next token is token '(' ())", "2 back 1 token 40 '('"},
     {'t', kBison + "Next token is token \"end of file\" ()", "2 back 1 token 0 $end"},
@@ -129,7 +131,7 @@ const FormatRow kFormatRows[] = {
     {'n', "-2147483648|#define IDENT 257\n", "'^@'"},
 };
 
-// The items joined by `separator`; more than eight as the first, the last and the count.
+// The items joined; more than eight as the first, the last and the count.
 std::string Join(const std::vector<std::string>& items, const std::string& separator) {
     if (items.size() > 8) {
         return items.front() + separator + ".." + separator + items.back() + " (" + std::to_string(items.size()) + ")";
@@ -168,17 +170,26 @@ std::string Read(const FormatRow& row, const TempDir& dir) {
         }
         return Join(read, " / ");
     }
-    OpenListing(dir, "Terminals, with rules where they appear\n\n    $end (0) 0\n    '(' (40) 7 8\n"
+    OpenListing(dir, "Terminals, with rules where they appear\n\n    $end (0) 0\n    '(' (40) 7 8\n    \"a\\\"b\" (262) 9\n"
                      "    NUMBER <value> (258) 11\n    \"==\" (261) 12\n\nNonterminals, with rules where they appear\n"
                      "    NOT_A_TERMINAL (300)\n" + Listing(std::vector<int>(10, 2)));
     OpenTrace(dir.Write("trace", row.input + "\n").c_str());
     ReadTrace();
     nState = 2, nCurrentState = 1, nToken = 11;
     LoadLRT();
-    while (ReadTrace()) ParseTrace();
-    const std::string shown = szLRT[0].data() == StateHeader(int(nState)) ? "" : " (window not loaded)";
-    return std::to_string(nState) + " back " + std::to_string(nCurrentState) + " token " + std::to_string(nToken) +
-           " " + TokenName() + shown;
+    int64_t at = TextTell(pfileTrace), last = 0;
+    TraceState before;
+    for (; ReadTrace(); at = TextTell(pfileTrace)) last = at, before = SaveTraceState(), ParseTrace();
+    const auto shown = [] {
+        return std::to_string(nState) + " back " + std::to_string(nCurrentState) + " token " + std::to_string(nToken) +
+               " " + TokenName() + (szLRT[0].data() == StateHeader(int(nState)) ? "" : " (window not loaded)");
+    };
+    const std::string result = shown();
+    // The last step again as a replay does it: from its offset, with the state before it.
+    RestoreTraceState(before);
+    LoadLRT();
+    if (TextSeek(pfileTrace, last) && ReadTrace()) ParseTrace();
+    return shown() == result ? result : result + ", replayed " + shown();
 }
 
 TEST(Readers, FormatRules) {
