@@ -11,10 +11,7 @@
 namespace fake {
 namespace {
 
-struct Record {
-    ConsoleEvent event;
-    bool typedDuringPause;
-};
+struct Record { ConsoleEvent event; bool typedDuringPause; };
 
 struct State {
     Screen screen;
@@ -30,9 +27,7 @@ struct State {
 
 int inputObject, outputObject;  // only their addresses matter
 
-bool Inside(int column, int row) {
-    return column >= 0 && row >= 0 && column < state.screen.width && row < state.height;
-}
+bool Inside(int column, int row) { return column >= 0 && row >= 0 && column < state.screen.width && row < state.height; }
 
 // Paints `count` cells from (column, row) on, across rows, to the buffer's end.
 template <typename Paint>
@@ -53,10 +48,8 @@ std::string Screen::Row(int row) const {
 
 void Reset(int width, int height, ConsoleAttribute attribute) {
     state = State{};
-    state.screen.width = width;
-    state.height = height;
-    state.attribute = attribute;
-    state.screen.cells.assign(std::size_t(width * height), Cell{' ', attribute});
+    state.screen = Screen{width, std::vector<Cell>(std::size_t(width * height), Cell{' ', attribute})};
+    state.height = height, state.attribute = attribute;
 }
 
 ConsoleHandle Input() { return &inputObject; }
@@ -72,9 +65,8 @@ void PushNonKey() { state.input.push_back({{}, false}); }
 void PushText(const std::string& text) {
     namespace vk = VirtualKey;
     static const std::string typed = "\r\x1b\b\x7f +-?123789";
-    static const uint16_t keys[] = {vk::kEnter, vk::kEscape, vk::kBack, vk::kBack, vk::kSpace, vk::kAdd,
-                                    vk::kSubtract, vk::kF1, vk::kNumpad1, vk::kNumpad2, vk::kNumpad3,
-                                    vk::kNumpad7, vk::kNumpad8, vk::kNumpad9};
+    static const uint16_t keys[] = {vk::kEnter, vk::kEscape, vk::kBack, vk::kBack, vk::kSpace, vk::kAdd, vk::kSubtract,
+        vk::kF1, vk::kNumpad1, vk::kNumpad2, vk::kNumpad3, vk::kNumpad7, vk::kNumpad8, vk::kNumpad9};
     for (const char c : text) {
         const auto letter = static_cast<unsigned char>(c);
         uint16_t key = std::isalnum(letter) ? uint16_t(std::toupper(letter)) : vk::kOther;
@@ -95,15 +87,12 @@ ConsoleHandle ConsoleInputHandle() { return fake::Input(); }
 ConsoleHandle ConsoleOutputHandle() { return fake::Output(); }
 
 bool ConsoleGetBufferInfo(ConsoleHandle, ConsoleBufferInfo* info) {
-    *info = ConsoleBufferInfo{state.screen.width, state.height, state.attribute};
-    return true;
+    return *info = ConsoleBufferInfo{state.screen.width, state.height, state.attribute}, true;
 }
 
 bool ConsoleSetCursor(ConsoleHandle, int column, int row) {
     if (!fake::Inside(column, row)) return errno = EINVAL, false;
-    state.row = row;
-    state.column = column;
-    return true;
+    return state.row = row, state.column = column, true;
 }
 
 bool ConsoleWrite(ConsoleHandle, const char* text, std::size_t length) {
@@ -125,19 +114,16 @@ bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t co
 
 bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) { return state.attribute = attribute, true; }
 
-bool ConsoleReadEvent(ConsoleHandle, ConsoleEvent* event) {
-    state.waits.push_back(state.screen);
-    if (state.input.empty()) return errno = EIO, false;
-    *event = state.input.front().event;
-    state.input.pop_front();
-    return true;
-}
-
 bool ConsolePollEvent(ConsoleHandle, ConsoleEvent* event) {
     if (state.input.empty()) return false;
     *event = state.input.front().event;
     state.input.pop_front();
     return true;
+}
+
+bool ConsoleReadEvent(ConsoleHandle handle, ConsoleEvent* event) {
+    state.waits.push_back(state.screen);
+    return ConsolePollEvent(handle, event) || (errno = EIO, false);
 }
 
 bool ConsoleDiscardInput(ConsoleHandle) {
@@ -149,9 +135,7 @@ bool ConsoleDiscardInput(ConsoleHandle) {
 void ConsoleSleep(unsigned) {}
 void ConsoleBeep(unsigned, unsigned) { ++state.beeps; }
 int ConsoleLastError() { return errno; }
-char* ConsoleErrorText(int code) {
-    return state.systemText ? CopyToNewText(WrapText(std::strerror(code))) : nullptr;
-}
+char* ConsoleErrorText(int code) { return state.systemText ? CopyToNewText(WrapText(std::strerror(code))) : nullptr; }
 void ConsoleFreeErrorText(char* text) { delete[] text; }
 void ConsoleWarningTone() {}
 

@@ -46,10 +46,9 @@ const std::vector<std::string> kTrace = {
 // steps, 7 9 3 1 8 2 the keypad digits, ? F1, q Esc, anything else Space.
 uint16_t KeyOf(char letter) {
     static const std::string letters = "udher^v+-793182?q";
-    static const uint16_t keys[] = {vk::kPageUp, vk::kPageDown, vk::kHome, vk::kEnd, vk::kEnter, vk::kUp,
-                                    vk::kDown, vk::kAdd, vk::kSubtract, vk::kNumpad7, vk::kNumpad9,
-                                    vk::kNumpad3, vk::kNumpad1, vk::kNumpad8, vk::kNumpad2, vk::kF1,
-                                    vk::kEscape};
+    static const uint16_t keys[] = {vk::kPageUp, vk::kPageDown, vk::kHome, vk::kEnd, vk::kEnter, vk::kUp, vk::kDown,
+        vk::kAdd, vk::kSubtract, vk::kNumpad7, vk::kNumpad9, vk::kNumpad3, vk::kNumpad1, vk::kNumpad8, vk::kNumpad2,
+        vk::kF1, vk::kEscape};
     const std::size_t at = letters.find(letter);
     return at == std::string::npos ? vk::kSpace : keys[at];
 }
@@ -80,12 +79,8 @@ protected:
         ::Process(fake::Input(), fake::Output());
         return fake::Waits().back();
     }
-    void Next(int times = 1) {
-        for (int i = 0; i < times; ++i) NextStep(fake::Output(), scroll);
-    }
-    void Prev(int times = 1) {
-        for (int i = 0; i < times; ++i) PrevStep(fake::Output(), scroll);
-    }
+    void Next(int times = 1) { while (times-- > 0) NextStep(fake::Output(), scroll); }
+    void Prev(int times = 1) { while (times-- > 0) PrevStep(fake::Output(), scroll); }
 
     TempDir dir;
     uint16_t scroll = 0;
@@ -266,16 +261,15 @@ TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
     EXPECT_EQ(fake::Now().At(24, 79).attribute, 0xF0);
 }
 
-TEST_F(Process, TheColoursBeforeTheLoopComeBackAfterIt) {
+// The colours before the loop come back after it; cls blanks a buffer
+// taller than the screen in the current colours.
+TEST_F(Process, ColoursComeBackAndClsBlanksTheWholeBuffer) {
     fake::Reset(80, 25, 0x1E);
     fake::PushKey(vk::kEscape);
     RunConsole(fake::Input(), fake::Output());
     EXPECT_EQ(fake::CurrentAttribute(), 0xF0);
     RestoreConsole(fake::Input(), fake::Output());
     EXPECT_EQ(fake::CurrentAttribute(), 0x1E);
-}
-
-TEST_F(Process, ClsBlanksABufferTallerThanTheScreenInTheCurrentColours) {
     fake::Reset(90, 60, 0x1E);
     Text(fake::Output(), 59, 85, "left");
     cls(fake::Output());

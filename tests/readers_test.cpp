@@ -101,8 +101,7 @@ const FormatRow kFormatRows[] = {
                    "Entering state 5\nat state 5, next token 1", kStill},
     {'t', kByacc + "yydebug[2]: after reduction, result is <" + std::string(18, 'v') +
               ">, shifting from state 3 to state 75\nyydebug[5]: error recovery discarding state 3x", kStill},
-    {'t', kBison + "Entering state 5 ", "5" + kMoved},
-    {'t', kBison + "Entering state 0", "0" + kMoved},
+    {'t', kBison + "Entering state 5 ", "5" + kMoved}, {'t', kBison + "Entering state 0", "0" + kMoved},
     {'t', kBison + "Stack now 0 4 6", "6" + kMoved},
     {'t', kBison + "Stack now 0 4 6x\nStack now \nEntering state 10\nEntering state 99999999999\nEntering state -1", kStill},
     {'t', kBison + kDeep + "7\n" + kDeep.substr(0, 79), "4" + kMoved},  // the first is cut in 67
@@ -119,16 +118,10 @@ const FormatRow kFormatRows[] = {
     {'t', kBison + "Next token is token \"a b\" (x) y)", "2 back 1 token 11 \"a b\""},
     {'t', kBison + "Next token is token some name (x (y))", "2 back 1 token 11 some name"},
     {'t', kBison + "Next token is token unclosed", "2 back 1 token 11 unclosed"},
-    {'n', "257|#define IDENT 257\n#define OTHER 257\n", "IDENT"},
-    {'n', "-1|#define IDENT 257\n", "EOF"},
-    {'n', "0|#define IDENT 257\n", "NULL"},
-    {'n', "-1|#define END -1\n", "END"},
-    {'n', "10|#define IDENT 257\n", "'^J'"},
-    {'n', "266|", "'^J'"},
-    {'n', "256|", "'^@'"},
-    {'n', "-2|#define IDENT 257\n", "'^>'"},
-    {'n', "556|#define IDENT 257\n", "','"},
-    {'n', "-2147483648|#define IDENT 257\n", "'^@'"},
+    {'n', "257|#define IDENT 257\n#define OTHER 257\n", "IDENT"}, {'n', "-1|#define IDENT 257\n", "EOF"},
+    {'n', "0|#define IDENT 257\n", "NULL"}, {'n', "-1|#define END -1\n", "END"}, {'n', "266|", "'^J'"},
+    {'n', "10|#define IDENT 257\n", "'^J'"}, {'n', "256|", "'^@'"}, {'n', "-2|#define IDENT 257\n", "'^>'"},
+    {'n', "556|#define IDENT 257\n", "','"}, {'n', "-2147483648|#define IDENT 257\n", "'^@'"},
 };
 
 // The items joined; more than eight as the first, the last and the count.
@@ -141,10 +134,11 @@ std::string Join(const std::vector<std::string>& items, const std::string& separ
     return text;
 }
 
-void OpenListing(const TempDir& dir, const std::string& listing) {
+bool OpenListing(const TempDir& dir, const std::string& listing) {
     testing::internal::CaptureStdout();
-    OpenLRT(dir.Write("yy.lrt", listing).c_str());
+    const bool opened = OpenLRT(dir.Write("yy.lrt", listing).c_str());
     testing::internal::GetCapturedStdout();
+    return opened;
 }
 
 std::string Read(const FormatRow& row, const TempDir& dir) {
@@ -201,21 +195,18 @@ TEST(Readers, FormatRules) {
 }
 TEST(Readers, OpenFailuresLeaveTheReason) {
     TempDir dir;
-    errno = 0;
-    EXPECT_EQ(TextOpen(dir.Path("missing").c_str()), nullptr);
-    EXPECT_EQ(errno, ENOENT);
-    errno = 0;
-    EXPECT_EQ(TextOpen(dir.Path().c_str()), nullptr);
-    EXPECT_EQ(errno, EISDIR);  // Windows refuses with EACCES
+    for (const auto& [path, reason] : {std::make_pair(dir.Path("missing"), ENOENT), {dir.Path(), EISDIR}}) {
+        errno = 0;  // Windows refuses a directory with EACCES
+        EXPECT_EQ(TextOpen(path.c_str()), nullptr);
+        EXPECT_EQ(errno, reason) << path;
+    }
 }
 
 TEST(Readers, AListingCutShortWhileOpenLoadsNoLinesOfOtherStates) {
     TempDir dir;
     for (const std::string& shorter : {Listing({3, 4}), std::string()}) {
         ResetProgramState();
-        testing::internal::CaptureStdout();
-        ASSERT_TRUE(OpenLRT(dir.Write("yy.lrt", Listing({3, 40, 5})).c_str()));
-        testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(OpenListing(dir, Listing({3, 40, 5})));
         dir.Write("yy.lrt", shorter);
         nState = 1;
         LoadLRT();

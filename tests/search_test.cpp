@@ -51,11 +51,6 @@ void Type(const TraceFiles& files, const std::string& keys) {
     Process(fake::Input(), fake::Output());
 }
 
-bool IsErrorLine(const std::string& line) {
-    return line.rfind("error:", 0) == 0 || line.rfind("Error:", 0) == 0 ||
-           line.find("error recovery") != line.npos || line.find("syntax error") != line.npos;
-}
-
 // What keys should do, worked out on the lines stepping shows: the steps
 // recorded and the one shown, the beeps, and the note the last key leaves.
 struct Expected {
@@ -67,10 +62,14 @@ struct Expected {
     void Miss(const std::string& why) { ++beeps, note = why; }
     void Land(std::size_t step) { history.resize(at + 1), history.push_back(step), ++at; }
     const std::string& Line(std::size_t step) const { return std::get<1>(steps[step].first); }
+    static bool IsError(const std::string& line) {
+        return line.rfind("error:", 0) == 0 || line.rfind("Error:", 0) == 0 ||
+               line.find("error recovery") != line.npos || line.find("syntax error") != line.npos;
+    }
     void Find(bool forward, bool error) {
         for (std::size_t i = 1; i < steps.size(); ++i) {
             const std::size_t step = forward ? history[at] + i : history[at] - i;  // wraps past the first
-            if (step < steps.size() && (error ? IsErrorLine(Line(step)) && !IsErrorLine(Line(step - 1))
+            if (step < steps.size() && (error ? IsError(Line(step)) && !IsError(Line(step - 1))
                                               : Line(step).find(text) != std::string::npos)) return Land(step);
         }
         Miss(error ? "No syntax error after this step"

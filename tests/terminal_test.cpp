@@ -44,9 +44,7 @@ protected:
     TempDir dir;
 };
 
-bool Asked(PtyTerminal& terminal) {
-    return terminal.WaitFor([&] { return terminal.ScreenContains(kQuestion); });
-}
+bool Asked(PtyTerminal& terminal) { return terminal.WaitFor([&] { return terminal.ScreenContains(kQuestion); }); }
 
 // Ends with `code`, or by `signal`, on the normal screen in the modes it found.
 void ExpectExit(PtyTerminal& terminal, int code, int signal = 0) {
@@ -96,14 +94,10 @@ const KeyForm kKeyForms[] = {
     {"keypad minus", "\x1bOm", "State    0 of    2", kTraceRow, "parser trace begins"},
     {"PgDn", "\x1b[6~", "State    1", 0, StateHeader(1)}, {"keypad 3", "\x1bOs", "State    2", 0, StateHeader(2)},
     {"PgUp", "\x1b[5~", "State    1", 0, StateHeader(1)}, {"keypad 9", "\x1bOy", "State    0", 0, StateHeader(0)},
-    {"vt220 End", "\x1b[4~", "State    2", 0, StateHeader(2)},
-    {"application Home", "\x1bOH", "State    0", 0, StateHeader(0)},
-    {"ANSI End", "\x1b[F", "State    2", 0, StateHeader(2)},
-    {"vt220 Home", "\x1b[1~", "State    0", 0, StateHeader(0)},
-    {"normal Down", "\x1b[B", "State    0", 0, "state 0 line 1"},
-    {"application Down", "\x1bOB", "State    0", 0, "state 0 line 2"},
-    {"normal Up", "\x1b[A", "State    0", 0, "state 0 line 1"},
-    {"application Up", "\x1bOA", "State    0", 0, StateHeader(0)},
+    {"vt220 End", "\x1b[4~", "State    2", 0, StateHeader(2)}, {"app Home", "\x1bOH", "State    0", 0, StateHeader(0)},
+    {"ANSI End", "\x1b[F", "State    2", 0, StateHeader(2)}, {"vt220 Home", "\x1b[1~", "State    0", 0, StateHeader(0)},
+    {"Down", "\x1b[B", "State    0", 0, "state 0 line 1"}, {"app Down", "\x1bOB", "State    0", 0, "state 0 line 2"},
+    {"Up", "\x1b[A", "State    0", 0, "state 0 line 1"}, {"app Up", "\x1bOA", "State    0", 0, StateHeader(0)},
     {"plain 3", "3", "State    1", 0, StateHeader(1)}, {"plain 9", "9", "State    0", 0, StateHeader(0)},
     {"plain 1", "1", "State    2", 0, StateHeader(2)}, {"plain 7", "7", "State    0", 0, StateHeader(0)},
     {"plain 2", "2", "State    0", 0, "state 0 line 1"}, {"plain 8", "8", "State    0", 0, StateHeader(0)},
