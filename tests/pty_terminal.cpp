@@ -36,9 +36,7 @@ struct PtyCallbacks {
     }
     static int Bell(void* user) { return ++static_cast<PtyTerminal*>(user)->bells_, 1; }
     // Answers to the program's queries go back as terminal input.
-    static void Output(const char* bytes, std::size_t length, void* user) {
-        static_cast<PtyTerminal*>(user)->Send(std::string(bytes, length));
-    }
+    static void Output(const char* b, std::size_t n, void* user) { static_cast<PtyTerminal*>(user)->Send({b, n}); }
 };
 
 PtyTerminal::PtyTerminal(Options options) : options_(std::move(options)) {

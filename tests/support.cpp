@@ -6,7 +6,6 @@
 #include <random>
 #include <stdexcept>
 
-
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
@@ -16,10 +15,7 @@ TempDir::TempDir() {
     } while (!fs::create_directory(path_));
 }
 
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
+TempDir::~TempDir() { std::error_code ignored; fs::remove_all(path_, ignored); }
 
 std::string TempDir::Write(const std::string& name, const std::string& content) const {
     std::ofstream out(Path(name), std::ios::binary);
@@ -29,8 +25,7 @@ std::string TempDir::Write(const std::string& name, const std::string& content) 
 
 std::string StateHeader(int number) {
     char line[96];
-    std::snprintf(line, sizeof line,
-                  "+----------------------------- STATE %d -----------------------------+", number);
+    std::snprintf(line, sizeof line, "+----------------------------- STATE %d -----------------------------+", number);
     return line;
 }
 
@@ -38,9 +33,8 @@ std::string Listing(const std::vector<int>& linesPerState) {
     std::string text;
     for (std::size_t state = 0; state < linesPerState.size(); ++state) {
         text += StateHeader(static_cast<int>(state)) + "\n";
-        for (int line = 1; line < linesPerState[state]; ++line) {
+        for (int line = 1; line < linesPerState[state]; ++line)
             text += "state " + std::to_string(state) + " line " + std::to_string(line) + "\n";
-        }
     }
     return text;
 }

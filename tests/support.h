@@ -30,7 +30,4 @@ std::string StateHeader(int number);
 std::string Listing(const std::vector<int>& linesPerState);
 
 // Closes the files and empties the readers' tables and the step history.
-inline void ResetProgramState() {
-    fuzz::ResetReaders();
-    ResetSteps();
-}
+inline void ResetProgramState() { fuzz::ResetReaders(), ResetSteps(); }
