@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Runs the Windows builds under Wine, with no display (scripts/windows-build.sh first): the unit
-# tests, the console layer on Wine's console in a pseudo-terminal, start-up runs whose output must
-# match the Linux build's once CR LF is made LF, and a run without a console. Where wine32 is
-# missing or this kernel runs no 32-bit programs, the 64-bit build stands in for dist/kwt.exe,
-# loudly. Skips (status 0) only when Wine cannot be installed at all.
+# Runs the Windows builds under Wine, headless (after scripts/windows-build.sh): unit tests, the console
+# layer in a pseudo-terminal, start-up runs matching the Linux build's output (CR LF made LF), and a run
+# without a console. Without 32-bit Wine the 64-bit build stands in, loudly. Skips only without Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

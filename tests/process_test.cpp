@@ -164,13 +164,7 @@ TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
 // States of 30, 23, 24 and 2 lines; the trace is kTrace. After the keys
 // (see KeyOf), state and scroll show on rows 0 and 24; `traceLine` is the
 // kTrace line on row 23 (-1: not checked); `bells` counts the beeps.
-struct KeyRow {
-    const char* keys;
-    uint32_t state;
-    int scroll;
-    int bells;
-    int traceLine = -1;
-};
+struct KeyRow { const char* keys; uint32_t state; int scroll, bells, traceLine = -1; };
 
 const KeyRow kKeyRows[] = {
     // State keys stop at both ends with a beep.

@@ -22,12 +22,8 @@ const std::string kIndexed = kBanner + "Reading the state file...\nState    3\n"
 
 // Arguments use $T (a trace), $L (a listing of 3 states), $H (a header),
 // $D (a directory), $E (the examples directory); stdin is /dev/null.
-struct ProgramRow {
-    const char* arguments;
-    int status;
-    std::string out;  // all of stdout, or its start when it ends with "..."
-    std::string err;  // a part of stderr
-};
+// `out`: all of stdout, or its start when it ends with "..."; `err`: a part of stderr.
+struct ProgramRow { const char* arguments; int status; std::string out, err; };
 
 const ProgramRow kProgramRows[] = {
     {"", 1, kUsage, ""}, {"$T $L", 1, kUsage, ""},

@@ -15,11 +15,7 @@ namespace {
 // token 11, the rest read and interpreted (the last line once more as a replay
 // reads it), over 10 states after bison's terminals; 'n' the name of the token
 // before '|' with the header after it. `read` is what the reader made of it.
-struct FormatRow {
-    char reader;
-    std::string input;
-    std::string read;
-};
+struct FormatRow { char reader; std::string input, read; };
 
 // `count` lines made by `line`, built in code so that tables fill cheaply.
 std::string Lines(std::size_t count, std::string (*line)(std::size_t)) {

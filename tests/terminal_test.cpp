@@ -81,11 +81,7 @@ TEST_F(Terminal, ColoursAsTheTerminalAllows) {
 }
 
 // Keys as terminals send them, typed in this order: the status line's start, one row, after each.
-struct KeyForm {
-    const char *name, *bytes, *status;
-    int row;
-    std::string text;
-};
+struct KeyForm { const char *name, *bytes, *status; int row; std::string text; };
 
 const KeyForm kKeyForms[] = {
     {"plus", "+", "State    1 of    2: Next Token: NUMBER", kTraceRow, "at state 1, next token 257"},
