@@ -1,8 +1,6 @@
-// Fuzzes the trace reader, whatever kind of trace the input is, over a bison
-// listing of 12 states with terminals: the input is read and interpreted to
-// its end as the step keys do, then steps again from recorded offsets. Every
-// piece is the text-mode model's, and after every step a known state is shown
-// with its own block, the return state is known and the token name bounded.
+// Fuzzes the trace reader over a bison listing of 12 states: read to the end as the step keys do, then
+// steps again from recorded offsets. Every piece is the text-mode model's; after every step a known
+// state shows with its own block, the return state is known and the token name bounded.
 #include "common.h"
 
 static void CheckShown() {

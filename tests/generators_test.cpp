@@ -1,6 +1,5 @@
-// Real parser generators: kwt is stepped through every trace of the example
-// calculator against the listing and header of the same run, and back; and
-// files past 2 GiB.
+// Real parser generators: kwt steps through every trace of the example calculator against the
+// listing and header of the same run, and back; and files past 2 GiB.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

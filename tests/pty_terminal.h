@@ -1,6 +1,5 @@
-// Runs a program in a pseudo-terminal and keeps a terminal emulator's
-// picture of what it drew, so that tests can type keys as a terminal sends
-// them and read back the screen's cells and colours.
+// Runs a program in a pseudo-terminal and keeps a terminal emulator's picture of what it drew, so
+// that tests can type keys as a terminal sends them and read back the screen's cells and colours.
 #pragma once
 
 #include <sys/types.h>

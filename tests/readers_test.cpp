@@ -1,9 +1,6 @@
-// Reading rules of the three input files, one row each; the fuzz seeds'
-// replays check invariants over whole files of every kind (text mode, block
-// and table bounds). These rows pin down what the readers make of each form.
+// Reading rules of the three input files, one row each (the fuzz seeds check invariants over whole files).
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 
 #include "support.h"
@@ -188,14 +185,6 @@ TEST(Readers, FormatRules) {
         EXPECT_EQ(Read(row, dir), row.read) << row.reader << ": " << row.input.substr(0, 300);
     }
     ResetProgramState();
-}
-TEST(Readers, OpenFailuresLeaveTheReason) {
-    TempDir dir;
-    for (const auto& [path, reason] : {std::make_pair(dir.Path("missing"), ENOENT), {dir.Path(), EISDIR}}) {
-        errno = 0;  // Windows refuses a directory with EACCES
-        EXPECT_EQ(TextOpen(path.c_str()), nullptr);
-        EXPECT_EQ(errno, reason) << path;
-    }
 }
 
 TEST(Readers, AListingCutShortWhileOpenLoadsNoLinesOfOtherStates) {

@@ -44,7 +44,6 @@ std::vector<Outcome> Walk(const TraceFiles& files, std::size_t most = SIZE_MAX) 
     return steps;
 }
 
-// Opens the files, types `keys` into the key loop and ends it with Esc.
 void Type(const TraceFiles& files, const std::string& keys) {
     OpenFiles(files);
     fake::PushText(keys + "\x1b");
@@ -97,7 +96,6 @@ struct Expected {
     }
 };
 
-// Run on kwt's own trace and on each generator's trace of each input.
 const char* const kKeyRows[] = {
     "/alpha\r", "/alpha\rn", "/alpha\rnn", "/split\r", "/after\r", "/alpha\rN", "/alpha\rnN", "+++/alpha\r",
     "+++--/alpha\r", "/alx\bpha\r", "/alpha\x1bn", "N", "/token 43\rn", "e", "ee", "eee", "e-", "e+", "e-+", "e+e",

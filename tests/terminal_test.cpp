@@ -34,7 +34,6 @@ protected:
         EXPECT_TRUE(terminal->Start(wrapper));
         return terminal;
     }
-    // Launches and waits for the status line.
     std::unique_ptr<PtyTerminal> Browse(PtyTerminal::Options options = {},
                                         const char* status = kFirstStatus) const {
         auto terminal = Launch(options);
