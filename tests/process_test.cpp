@@ -58,8 +58,7 @@ protected:
     void SetUp() override { Open({30, 23, 24, 2}, kTrace); }
     void TearDown() override { ResetProgramState(); }
 
-    void Open(const std::vector<int>& states, const std::vector<std::string>& trace,
-              const std::string& listing = "") {
+    void Open(const std::vector<int>& states, const std::vector<std::string>& trace, const std::string& listing = "") {
         ResetProgramState();
         fake::Reset();
         std::string text;
@@ -300,16 +299,14 @@ TEST(Report, NamesTheCallAndGivesTheSystemTextThenAsks) {
     fake::WithoutSystemText();
     fake::AnswerNext(true);
     perr("unit", 12, "Label", 5);
-    EXPECT_NE(fake::Questions()[0].find("\nUnable to obtain error message text! \nkwt: Error "),
-              std::string::npos);
+    EXPECT_NE(fake::Questions()[0].find("\nUnable to obtain error message text! \nkwt: Error "), std::string::npos);
 }
 
 TEST(Report, SystemTextIsWrappedAtBlanksIntoFortyColumns) {
     const std::string a38(38, 'a'), a39(39, 'a'), a45(45, 'a');
     const std::vector<std::pair<std::string, std::string>> rows = {
         {a38 + " b", a38 + " b"},            // exactly 40
-        {a39 + " b", a39 + "\nb"},
-        {"x " + a45 + " y", "x\n" + a45.substr(0, 40) + "\naaaaa y"},
+        {a39 + " b", a39 + "\nb"}, {"x " + a45 + " y", "x\n" + a45.substr(0, 40) + "\naaaaa y"},
         {" \tone\r\ntwo  ", "one two"},
     };
     for (const auto& row : rows) EXPECT_EQ(WrapText(row.first.c_str()), row.second) << row.first;

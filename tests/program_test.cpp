@@ -62,8 +62,7 @@ TEST(Program, StartUpTable) {
         for (const auto& name : names) {
             for (std::size_t at; (at = command.find(name.first)) != std::string::npos;) command.replace(at, 2, name.second);
         }
-        const int wait = std::system((command + " </dev/null >" + dir.Path("out") + " 2>" +
-                                      dir.Path("err")).c_str());
+        const int wait = std::system((command + " </dev/null >" + dir.Path("out") + " 2>" + dir.Path("err")).c_str());
         SCOPED_TRACE(row.arguments);
         EXPECT_EQ(WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, row.status);
         const std::string out = ReadAll(dir.Path("out"));

@@ -34,8 +34,7 @@ protected:
         EXPECT_TRUE(terminal->Start(wrapper));
         return terminal;
     }
-    std::unique_ptr<PtyTerminal> Browse(PtyTerminal::Options options = {},
-                                        const char* status = kFirstStatus) const {
+    std::unique_ptr<PtyTerminal> Browse(PtyTerminal::Options options = {}, const char* status = kFirstStatus) const {
         auto terminal = Launch(options);
         EXPECT_TRUE(terminal->WaitForText(kStatusRow, status)) << terminal->Dump();
         return terminal;
