@@ -85,7 +85,6 @@ using fake::state;
 
 ConsoleHandle ConsoleInputHandle() { return fake::Input(); }
 ConsoleHandle ConsoleOutputHandle() { return fake::Output(); }
-
 bool ConsoleGetBufferInfo(ConsoleHandle, ConsoleBufferInfo* info) {
     return *info = ConsoleBufferInfo{state.screen.width, state.height, state.attribute}, true;
 }
@@ -106,12 +105,10 @@ bool ConsoleWrite(ConsoleHandle, const char* text, std::size_t length) {
 bool ConsoleFillCharacter(ConsoleHandle, char c, uint32_t count, int column, int row, uint32_t* filled) {
     return fake::Fill(count, column, row, filled, [c](fake::Cell& cell) { cell.character = (unsigned char)c; });
 }
-
 bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t count, int column, int row,
                           uint32_t* filled) {
     return fake::Fill(count, column, row, filled, [attribute](fake::Cell& cell) { cell.attribute = attribute; });
 }
-
 bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) { return state.attribute = attribute, true; }
 
 bool ConsolePollEvent(ConsoleHandle, ConsoleEvent* event) {

@@ -10,7 +10,7 @@
 #include <tuple>
 
 #include "fake_console.h"
-#include "real_traces.h"
+#include "support.h"
 
 namespace {
 

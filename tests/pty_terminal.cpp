@@ -151,7 +151,6 @@ ExitStatus PtyTerminal::WaitForExit(Milliseconds timeout) {
 }
 
 void PtyTerminal::Signal(int number) { if (pid_ > 0 && !reaped_) kill(pid_, number); }
-
 void PtyTerminal::Resize(int rows, int columns) {
     winsize size{static_cast<unsigned short>(options_.rows = rows),
                  static_cast<unsigned short>(options_.columns = columns), 0, 0};
@@ -161,7 +160,6 @@ void PtyTerminal::Resize(int rows, int columns) {
 }
 
 void PtyTerminal::HangUp() { close(master_), master_ = -1; }
-
 termios PtyTerminal::CurrentModes() const {
     termios modes{};  // on a master, the mode requests act on the slave side
     tcgetattr(master_, &modes);
