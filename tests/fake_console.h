@@ -11,10 +11,7 @@
 
 namespace fake {
 
-struct Cell {
-    unsigned char character = ' ';
-    ConsoleAttribute attribute = 0x07;
-};
+struct Cell { unsigned char character = ' '; ConsoleAttribute attribute = 0x07; };
 
 struct Screen {
     int width = 80;

@@ -20,12 +20,8 @@ namespace {
 
 // Rows 0-23 as the screen leaves them: all 80 columns. The status row
 // never writes column 79.
-std::string Field(const std::string& text, std::size_t width = 80) {
-    return (text + std::string(width, ' ')).substr(0, width);
-}
-std::string Shown(const fake::Screen& screen, int row) {
-    return screen.Row(row).substr(0, row == kStatusRow ? 79 : 80);
-}
+std::string Field(const std::string& text, std::size_t width = 80) { return (text + std::string(width, ' ')).substr(0, width); }
+std::string Shown(const fake::Screen& screen, int row) { return screen.Row(row).substr(0, row == kStatusRow ? 79 : 80); }
 std::string Shown(int row) { return Shown(fake::Now(), row); }
 std::string Line(int state, int line) {
     return line == 0 ? StateHeader(state) : "state " + std::to_string(state) + " line " + std::to_string(line);
@@ -254,8 +250,6 @@ TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
     EXPECT_EQ(fake::Now().At(24, 79).attribute, 0xF0);
 }
 
-// The colours before the loop come back after it; cls blanks a buffer
-// taller than the screen in the current colours.
 TEST_F(Process, ColoursComeBackAndClsBlanksTheWholeBuffer) {
     fake::Reset(80, 25, 0x1E);
     fake::PushKey(vk::kEscape);
