@@ -1,5 +1,4 @@
-// Shared pieces of the reader fuzz targets: the file bytes for an input, the
-// readers reading them from memory, and a plain model of text mode.
+// Shared by the reader fuzz targets: file bytes for an input, readers reading memory, a model of text mode.
 #pragma once
 
 #include <cstdio>

@@ -1,6 +1,5 @@
-// Fuzzes the token header reader (`#define` lines and enum entries): the table
-// stays in bounds, its names are terminated, non-empty and taken from the file,
-// and a token's name is the first defined for its number, or a bounded string.
+// Fuzzes the token header reader (`#define` lines, enum entries): the table stays in bounds, its names are
+// terminated, non-empty and from the file; a token's name is the first defined for its number, or bounded.
 #include "common.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::StartFuzzing(); }

@@ -1,6 +1,5 @@
-// Fuzzes the state listing reader, whatever kind of listing the input is: the
-// index rises within the file, and each state's block is exactly the text-mode
-// model's pieces from its start to the next state's, at most a window of them.
+// Fuzzes the state listing reader, whatever the listing's kind: the index rises within the file, and each
+// state's block is exactly the text-mode model's pieces from its start to the next state's, at most a window.
 #include <algorithm>
 
 #include "common.h"

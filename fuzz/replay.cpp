@@ -1,5 +1,4 @@
-// Runs a fuzz target over files and directories of inputs without libFuzzer,
-// so that the seeds serve as regression tests. Any failed check traps.
+// Runs a fuzz target over files and directories of seeds without libFuzzer, as regression tests.
 #include <filesystem>
 #include <fstream>
 #include <iterator>

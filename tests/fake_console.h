@@ -28,8 +28,7 @@ ConsoleHandle Input();
 ConsoleHandle Output();
 
 const Screen& Now();
-// The screen at each read of an input record, oldest first.
-const std::vector<Screen>& Waits();
+const std::vector<Screen>& Waits();  // the screen at each read of an input record, oldest first
 ConsoleAttribute CurrentAttribute();
 int Beeps();
 
@@ -44,12 +43,9 @@ void PushNonKey();
 // also carry the character they type.
 void PushText(const std::string& text);
 
-// The answer to the next question; unanswered questions get no.
-void AnswerNext(bool yes);
+void AnswerNext(bool yes);  // the answer to the next question; unanswered ones get no
 const std::vector<std::string>& Questions();
-// Makes the system have no text for error codes.
-void WithoutSystemText();
-// Makes the next `count` input discards fail with EBADF.
-void FailDiscards(int count);
+void WithoutSystemText();     // the system has no text for error codes
+void FailDiscards(int count);  // the next `count` input discards fail with EBADF
 
 }  // namespace fake

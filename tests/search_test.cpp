@@ -1,6 +1,5 @@
-// Search (/ n N), next error (e) and go to state (g) through the key loop,
-// on kwt's own trace and on real byacc and bison traces. Every jump must
-// show what stepping there with keypad plus from the first line shows.
+// Search (/ n N), next error (e) and go to state (g) through the key loop, on kwt's own trace and real
+// byacc and bison traces. Every jump must show what stepping there with keypad plus from the start shows.
 #include <gtest/gtest.h>
 
 #include <algorithm>

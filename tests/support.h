@@ -22,9 +22,7 @@ private:
     std::string path_;
 };
 
-// "+---" at the start and "STATE <number>" at offset 31.
-std::string StateHeader(int number);
-
+std::string StateHeader(int number);  // "+---" at the start and "STATE <number>" at offset 31
 // States whose blocks have the given numbers of lines, the header included;
 // body lines read "state S line L".
 std::string Listing(const std::vector<int>& linesPerState);

@@ -26,8 +26,7 @@ protected:
         dir.Write("listing.lrt", "test grammar\n\n" + Listing({29, 2, 2}));
     }
     // The program on the test's files, after `wrapper` (a shell, say).
-    std::unique_ptr<PtyTerminal> Launch(PtyTerminal::Options options = {},
-                                        std::vector<std::string> wrapper = {}) const {
+    std::unique_ptr<PtyTerminal> Launch(PtyTerminal::Options options = {}, std::vector<std::string> wrapper = {}) const {
         wrapper.insert(wrapper.end(), {KWT_BINARY, dir.Path("trace.txt"), dir.Path("listing.lrt"),
                                        dir.Path("tokens.h")});
         auto terminal = std::make_unique<PtyTerminal>(options);
