@@ -1,6 +1,5 @@
-// An in-memory console for tests: a buffer of cells laid out as the real
-// consoles lay them out, scripted input records, yes/no answers, and a copy
-// of the screen taken whenever the program waits for input.
+// An in-memory console for tests: cells laid out as the real consoles lay them out, scripted input
+// records, yes/no answers, and a copy of the screen taken whenever the program waits for input.
 #pragma once
 
 #include <cstdint>
@@ -37,10 +36,9 @@ int Beeps();
 void PushKey(uint16_t virtualKey, bool keyDown = true);
 void PushTypedDuringPause(uint16_t virtualKey, bool keyDown = true);
 void PushNonKey();
-// Key presses for typed text, decoded as the terminal console decodes them:
-// \r Enter, \x1b Esc, \b Backspace, + - ? and 1 2 3 7 8 9 their keypad and
-// F1 keys, letters and other digits their own keys; printable characters
-// also carry the character they type.
+// Key presses for typed text, decoded as the terminal console decodes them: \r Enter, \x1b Esc,
+// \b Backspace, + - ? and 1 2 3 7 8 9 their keypad and F1 keys, letters and other digits their own
+// keys; printable characters also carry the character they type.
 void PushText(const std::string& text);
 
 void AnswerNext(bool yes);  // the answer to the next question; unanswered ones get no

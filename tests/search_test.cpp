@@ -32,8 +32,7 @@ TraceFiles OwnFiles(const TempDir& dir, const std::string& trace) {
 using Outcome = std::pair<std::tuple<uint32_t, std::string, int64_t>, std::tuple<uint32_t, int32_t, std::string>>;
 Outcome Now() { return {{nState, szTrace.data(), TextTell(pfileTrace)}, {nCurrentState, nToken, TokenName()}}; }
 
-// What keypad plus shows at each step from the first line, to the end of
-// the trace or for `most` steps.
+// What keypad plus shows at each step from the first line, to the end of the trace or for `most` steps.
 std::vector<Outcome> Walk(const TraceFiles& files, std::size_t most = SIZE_MAX) {
     OpenFiles(files);
     uint16_t scroll = 0;

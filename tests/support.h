@@ -23,12 +23,10 @@ private:
 };
 
 std::string StateHeader(int number);  // "+---" at the start and "STATE <number>" at offset 31
-// States whose blocks have the given numbers of lines, the header included;
-// body lines read "state S line L".
+// States of the given line counts, header included; body lines read "state S line L".
 std::string Listing(const std::vector<int>& linesPerState);
 
-// Closes the files and empties the readers' tables and the step history.
-inline void ResetProgramState() { fuzz::ResetReaders(), ResetSteps(); }
+inline void ResetProgramState() { fuzz::ResetReaders(), ResetSteps(); }  // files, tables, step history
 
 // The files the program reads, from real parser generators: byacc, bison
 // and bison -y build the example calculator, which traces an example input.
