@@ -73,8 +73,7 @@ TEST_P(Generators, KwtFollowsEveryRealTraceStateByState) {
             if (i > 0) NextStep(fake::Output(), scroll);
             ASSERT_EQ(shown(), shows(i, pieces[i].second.second)) << input << " step " << i;
         }
-        // Back to the first step: each step replays its line, state and
-        // block; the lookahead stays the newest step's.
+        // Back to the first step: each replays its line, state and block; the lookahead stays the newest.
         for (std::size_t i = pieces.size() - 1; i-- > 0;) {
             PrevStep(fake::Output(), scroll);
             ASSERT_EQ(shown(), shows(i, pieces.back().second.second)) << input << " step " << i;

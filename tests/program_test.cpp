@@ -13,8 +13,7 @@
 
 namespace {
 
-const std::string kBanner =
-    "Zorvex DeBugger [KWT], Version 2.0\n"
+const std::string kBanner = "Zorvex DeBugger [KWT], Version 2.0\n"
     "Replays an LR parser's debug trace against its state listing.\n\n";
 const std::string kUsage = kBanner +
     "Need the name of the YACC include file. Exiting\nexample: " KWT_BINARY " kwt.err yy.lrt yytab.h\n";
