@@ -111,16 +111,21 @@ bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t co
 }
 bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) { return state.attribute = attribute, true; }
 
-bool ConsolePollEvent(ConsoleHandle, ConsoleEvent* event) {
+static bool TakeInput(ConsoleEvent* event) {
     if (state.input.empty()) return false;
     *event = state.input.front().event;
     state.input.pop_front();
     return true;
 }
 
-bool ConsoleReadEvent(ConsoleHandle handle, ConsoleEvent* event) {
+// While the program is busy it sees only what was typed meanwhile.
+bool ConsolePollEvent(ConsoleHandle, ConsoleEvent* event) {
+    return !state.input.empty() && state.input.front().typedDuringPause && TakeInput(event);
+}
+
+bool ConsoleReadEvent(ConsoleHandle, ConsoleEvent* event) {
     state.waits.push_back(state.screen);
-    return ConsolePollEvent(handle, event) || (errno = EIO, false);
+    return TakeInput(event) || (errno = EIO, false);
 }
 
 bool ConsoleDiscardInput(ConsoleHandle) {

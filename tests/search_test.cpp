@@ -42,9 +42,12 @@ std::vector<Outcome> Walk(const TraceFiles& files, std::size_t most = SIZE_MAX) 
     return steps;
 }
 
-void Type(const TraceFiles& files, const std::string& keys) {
+// `keys`, then an Esc typed while the last of them is at work where `busyEsc`.
+void Type(const TraceFiles& files, const std::string& keys, bool busyEsc = false) {
     OpenFiles(files);
-    fake::PushText(keys + "\x1b");
+    fake::PushText(keys);
+    if (busyEsc) fake::PushTypedDuringPause(VirtualKey::kEscape);
+    fake::PushText("\x1b");
     Process(fake::Input(), fake::Output());
 }
 
@@ -104,7 +107,8 @@ const char* const kKeyRows[] = {
 TEST(Search, JumpsLandWhereSteppingWouldAndMissesChangeNothing) {
     const TempDir dir;
     std::vector<TraceFiles> traces{OwnFiles(dir, kOwnTrace)};
-    for (int i = 0; i < kGeneratorCount * 3; ++i) traces.push_back(RealTrace(dir, i / 3, kErrorInputs[i % 3]));
+    for (int i = 0; i < kGeneratorCount * kErrorInputCount; ++i)
+        traces.push_back(RealTrace(dir, i / kErrorInputCount, kErrorInputs[i % kErrorInputCount]));
     for (const TraceFiles& files : traces) {
         const std::vector<Outcome> steps = Walk(files);
         for (const std::string keys : kKeyRows) {
@@ -156,7 +160,7 @@ TEST(Search, EscDuringALongSearchLeavesEverythingAsItWas) {
         const auto copyLines = std::size_t(std::count(copy.begin(), copy.end(), '\n'));
         for (std::size_t copied = 0; copied < lines; copied += copyLines) trace += copy;
         files.trace = dir.Write("long.trace", trace + "error: pop state 1, recover state 2 target\n");
-        Type(files, keys + std::string("\x1b"));
+        Type(files, keys, true);
         const auto got = std::make_tuple(Now(), sStateCursor, sStateTop, fake::Beeps());  // before Walk reopens
         EXPECT_EQ(got, std::make_tuple(Walk(files, 1)[1], 1, 2, 0)) << keys << " on " << lines << " lines";
     }

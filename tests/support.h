@@ -36,7 +36,10 @@ constexpr int kGeneratorCount = 3;  // byacc, bison, bison -y
 // Recovered by popping several states (with a stack deep enough for bison's
 // `Stack now` lines to pass 80 columns), at the end of the input, and back
 // to state 0.
-inline const char* const kErrorInputs[] = {"error-pops.calc", "error-at-end.calc", "error-to-state-0.calc"};
+// The last has its syntax error some 1,500 tokens in.
+inline const char* const kErrorInputs[] = {"error-pops.calc", "error-at-end.calc", "error-to-state-0.calc",
+                                           "error-late.calc"};
+constexpr int kErrorInputCount = 4;
 
 // Builds the calculator with `generator` in a directory of `dir` (once per
 // `dir`) and traces it on examples/`input`.

@@ -162,6 +162,8 @@ TEST_F(Terminal, ResizesAndTooSmallATerminalAsksWhetherToGoOn) {
     EXPECT_GE(bells, 1);
     terminal->Press("y");
     ASSERT_TRUE(terminal->WaitFor([&] { return terminal->Bells() > bells && Asked(*terminal); }));
+    terminal->Press("x");  // only y and n answer
+    ASSERT_TRUE(terminal->WaitUntilReading()) << terminal->Dump();
     terminal->Press("n");
     ExpectExit(*terminal, 1);
 }
