@@ -61,7 +61,11 @@ TEST(ConsoleWin32, FillsRunAcrossRowsAndAttributesStay) {
 // arrive as key events too, at any time: keys other than ours are passed over.
 ConsoleEvent NextOwnEvent() {
     ConsoleEvent event;
-    do {
+    do {  // a lost record fails here rather than hanging the run
+        if (WaitForSingleObject(ConsoleInputHandle(), 10000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "no input record within 10 s";
+            return event;
+        }
         EXPECT_TRUE(ConsoleReadEvent(ConsoleInputHandle(), &event));
     } while (event.isKey && event.virtualKey != VirtualKey::kNumpad9 && event.virtualKey != VirtualKey::kF1);
     return event;
