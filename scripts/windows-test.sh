@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Runs the Windows builds under Wine, headless (after scripts/windows-build.sh): unit tests, the console
 # layer in a pseudo-terminal, start-up runs matching the Linux build's output (CR LF made LF), and a run
-# without a console. Without 32-bit Wine the 64-bit build stands in, loudly. Skips only without Wine.
+# without a console. Where Wine's 32-bit loader cannot run, the 64-bit build stands in, loudly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-loud() { printf '\n%s\n%s\n%s\n\n' "${bar:=$(printf '=%.0s' {1..72})}" "$*" "$bar" >&2; }
+loud() { printf '\n%s\n%s\n\n' "========== $*" "==========" >&2; }
 
 if ! scripts/install-deps.sh wine && ! [ -x /usr/lib/wine/wine64 ]; then
   loud "windows-test: SKIPPED. Wine could not be installed: nothing ran under Wine."
@@ -18,26 +18,20 @@ done
 export WINEPREFIX="$root/build-win64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
-# Debian's wine starts the 32-bit loader whenever wine32 is installed: "Exec format error" where
-# the kernel runs no 32-bit programs.
-wine=(wine)
-programs=(dist/kwt.exe build-win64/kwt.exe)
-if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
-  loud "windows-test: wine32 is not installed: the 32-bit dist/kwt.exe is NOT tested; build-win64/kwt.exe stands in."
-  programs=(build-win64/kwt.exe)
-elif ! wine --version >/dev/null 2>&1; then
-  loud "windows-test: Wine's 32-bit loader does not run here ($(wine --version 2>&1 | tail -1))." \
-       "The 32-bit dist/kwt.exe is NOT tested; build-win64/kwt.exe stands in, under Wine's 64-bit loader."
+# Debian's wine starts the 32-bit loader whenever wine32 is installed, which fails ("Exec format
+# error") where the kernel runs no 32-bit programs, and cannot run without wine32.
+wine=(wine) programs=(dist/kwt.exe build-win64/kwt.exe)
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' ||
+   ! wine --version >/dev/null 2>&1; then
+  loud "windows-test: Wine's 32-bit loader does not run here: the 32-bit dist/kwt.exe is NOT tested;" \
+       "build-win64/kwt.exe stands in, under Wine's 64-bit loader."
   export WINELOADER=/usr/lib/wine/wine64
-  wine=("$WINELOADER")
-  programs=(build-win64/kwt.exe)
+  wine=("$WINELOADER") programs=(build-win64/kwt.exe)
 fi
 
 work="$root/build-win64/windows-test" && rm -rf "$work" && mkdir -p "$work/adir"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT && failures=0
-check() {  # check NAME COMMAND...: runs the command, reports and counts
-  if "${@:2}"; then echo "  ok    $1"; else echo "  FAIL  $1"; failures=$((failures + 1)); fi
-}
+check() { if "${@:2}"; then echo "  ok    $1"; else echo "  FAIL  $1"; failures=$((failures + 1)); fi; }
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 300 "${wine[@]}" wineboot --init >"$work/wineboot.log" 2>&1 ||
@@ -60,9 +54,8 @@ console_test() {
 check "console layer on Wine's console" console_test
 
 # The same run on Linux and under Wine: status, stdout and stderr alike.
-linux=${KWT_LINUX_BINARY:-build/kwt}
-[ -x "$linux" ] || { cmake -S . -B build >/dev/null && cmake --build build --target kwt -j 2 && linux=build/kwt; }
-case "$linux" in /*) ;; *) linux="$root/$linux" ;; esac
+linux=${KWT_LINUX_BINARY:-$root/build/kwt}
+[ -x "$linux" ] || { cmake -S . -B build >/dev/null && cmake --build build --target kwt -j 2 && linux=$root/build/kwt; }
 same_as_linux() {
   local program=$1 expected=$2 out="$work/$3" status=0 && shift 3
   (cd "$work" && "$linux" "$@" </dev/null >"$out.linux.out" 2>"$out.linux.err") || status=$?

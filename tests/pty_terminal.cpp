@@ -11,6 +11,7 @@
 #include <vterm.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 
@@ -55,21 +56,21 @@ PtyTerminal::PtyTerminal(Options options) : options_(std::move(options)) {
 PtyTerminal::~PtyTerminal() {
     if (pid_ > 0 && !reaped_ && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
     if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
     vterm_free(vterm_);
 }
 
 bool PtyTerminal::Start(const std::vector<std::string>& arguments) {
     winsize size{static_cast<unsigned short>(options_.rows), static_cast<unsigned short>(options_.columns), 0, 0};
-    int slave = -1;
-    if (openpty(&master_, &slave, nullptr, nullptr, &size) != 0) return false;
-    tcgetattr(slave, &modesAtStart_);
+    if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) return false;
+    tcgetattr(slave_, &modesAtStart_);
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-        if (login_tty(slave) != 0) _exit(126);
+        if (login_tty(slave_) != 0) _exit(126);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -81,27 +82,26 @@ bool PtyTerminal::Start(const std::vector<std::string>& arguments) {
         execv(argv[0], argv.data());
         _exit(127);
     }
-    close(slave);
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     return pid_ > 0;
 }
 
 void PtyTerminal::Send(const std::string& bytes) {
-    for (std::size_t done = 0; master_ >= 0 && done < bytes.size(); Pump(Milliseconds(0))) {
+    for (std::size_t done = 0; master_ >= 0 && done < bytes.size(); Pump(0)) {
         const ssize_t written = write(master_, bytes.data() + done, bytes.size() - done);
         if (written < 0 && errno != EAGAIN && errno != EINTR) break;
         if (written > 0) done += std::size_t(written);
     }
 }
 
-bool PtyTerminal::WaitUntilReading(Milliseconds timeout) {
+bool PtyTerminal::WaitUntilReading() {
     bool reading = false;
     WaitFor([&] {
         long switches = -1;
         reading = !Reaped() && ReadingInput(pid_, &switches) && switches > switchesAtSend_;
         return reading || reaped_;
-    }, timeout);
-    Pump(Milliseconds(0));
+    });
+    Pump(0);
     return reading;
 }
 
@@ -111,9 +111,9 @@ void PtyTerminal::Press(const std::string& bytes) {
     Send(bytes);
 }
 
-std::size_t PtyTerminal::Pump(Milliseconds timeout) {
+std::size_t PtyTerminal::Pump(int milliseconds) {
     pollfd ready{master_, POLLIN, 0};
-    if (master_ < 0 || poll(&ready, 1, int(timeout.count())) <= 0) return 0;
+    if (master_ < 0 || poll(&ready, 1, milliseconds) <= 0) return 0;
     std::size_t total = 0;
     char buffer[4096];
     for (ssize_t got; (got = read(master_, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR);) {
@@ -122,19 +122,15 @@ std::size_t PtyTerminal::Pump(Milliseconds timeout) {
         vterm_input_write(vterm_, buffer, std::size_t(got));
         total += std::size_t(got);
     }
-    if (total == 0) poll(nullptr, 0, int(timeout.count()));  // hung up: no busy waiting
+    if (total == 0) poll(nullptr, 0, milliseconds);  // hung up: no busy waiting
     return total;
 }
 
-bool PtyTerminal::WaitFor(const std::function<bool()>& holds, Milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (; !holds(); Pump(Milliseconds(5)))
+bool PtyTerminal::WaitFor(const std::function<bool()>& holds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (; !holds(); Pump(5))
         if (std::chrono::steady_clock::now() >= deadline) return false;
     return true;
-}
-
-bool PtyTerminal::WaitForText(int row, const std::string& text) {
-    return WaitFor([&] { return Row(row).find(text) != std::string::npos; });
 }
 
 bool PtyTerminal::Reaped() {
@@ -142,12 +138,11 @@ bool PtyTerminal::Reaped() {
     return reaped_;
 }
 
-ExitStatus PtyTerminal::WaitForExit(Milliseconds timeout) {
+int PtyTerminal::WaitForExit() {
     // Reading on, so that the program never blocks on a full terminal.
-    if (!WaitFor([this] { return Reaped(); }, timeout)) return ExitStatus{};
-    while (Pump(Milliseconds(0)) > 0) continue;
-    return {true, WIFEXITED(waitStatus_) ? WEXITSTATUS(waitStatus_) : -1,
-            WIFSIGNALED(waitStatus_) ? WTERMSIG(waitStatus_) : 0};
+    if (!WaitFor([this] { return Reaped(); })) return kNoExit;
+    while (Pump(0) > 0) continue;
+    return WIFEXITED(waitStatus_) ? WEXITSTATUS(waitStatus_) : -WTERMSIG(waitStatus_);
 }
 
 void PtyTerminal::Signal(int number) { if (pid_ > 0 && !reaped_) kill(pid_, number); }
@@ -160,6 +155,12 @@ void PtyTerminal::Resize(int rows, int columns) {
 }
 
 void PtyTerminal::HangUp() { close(master_), master_ = -1; }
+std::string PtyTerminal::LeftForTheShell() const {
+    char buffer[256];
+    fcntl(slave_, F_SETFL, fcntl(slave_, F_GETFL) | O_NONBLOCK);
+    const ssize_t got = read(slave_, buffer, sizeof buffer);
+    return got > 0 ? std::string(buffer, std::size_t(got)) : "";
+}
 termios PtyTerminal::CurrentModes() const {
     termios modes{};  // on a master, the mode requests act on the slave side
     tcgetattr(master_, &modes);
@@ -177,15 +178,9 @@ char32_t PtyTerminal::Character(int row, int column) const {
 }
 
 std::string PtyTerminal::Row(int row) const {
-    std::string text;
-    VTermScreenCell cell{};
-    for (int column = 0; Cell(row, column, &cell); ++column) {
-        const uint32_t code = cell.chars[0] == 0 ? ' ' : cell.chars[0];
-        if (code == uint32_t(-1)) continue;  // the right half of a wide character
-        const int extra = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;  // UTF-8 bytes
-        text += char(extra == 0 ? code : (0xFF00 >> (extra + 1)) | code >> (6 * extra));
-        for (int k = extra - 1; k >= 0; --k) text += char(0x80 | (code >> (6 * k) & 0x3F));
-    }
+    std::string text(std::size_t(options_.columns) * 4, '\0');
+    text.resize(vterm_screen_get_text(vterm_obtain_screen(vterm_), &text[0], text.size(),
+                                      VTermRect{row, row + 1, 0, options_.columns}));
     return text.erase(text.find_last_not_of(' ') + 1);
 }
 

@@ -5,24 +5,20 @@
 #include <sys/types.h>
 #include <termios.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 struct VTerm;
 
-// `ended` false: the wait timed out; `code` -1: a signal ended the program.
-struct ExitStatus { bool ended = false; int code = -1, signal = 0; };
-
 class PtyTerminal {
 public:
-    using Milliseconds = std::chrono::milliseconds;
     struct Options {
         int rows = 25, columns = 80;
         std::string term = "xterm-256color", locale = "C.UTF-8";  // TERM; LANG and LC_ALL
         bool ignoreHangup = false;  // start the program with SIGHUP ignored
     };
+    static constexpr int kNoExit = -1000;  // WaitForExit: still running after 5 s
 
     explicit PtyTerminal(Options options);
     ~PtyTerminal();
@@ -31,17 +27,20 @@ public:
 
     bool Start(const std::vector<std::string>& arguments);  // arguments[0]: the program
     void Send(const std::string& bytes);                    // typed as the terminal sends them
-    // Waits until the program blocks reading its terminal, having slept
-    // since the last key (the screen is read on meanwhile).
-    bool WaitUntilReading(Milliseconds timeout = Milliseconds(5000));
+    // Waits until the program blocks reading its terminal, having slept since the last key.
+    bool WaitUntilReading();
     // Types once the program reads: keys typed during its pause after a key are dropped.
     void Press(const std::string& bytes);
-    bool WaitFor(const std::function<bool()>& holds, Milliseconds timeout = Milliseconds(5000));
-    bool WaitForText(int row, const std::string& text);
-    ExitStatus WaitForExit(Milliseconds timeout = Milliseconds(5000));
+    bool WaitFor(const std::function<bool()>& holds);  // at most 5 s, reading the screen on
+    bool WaitForText(int row, const std::string& text) {
+        return WaitFor([&] { return Row(row).find(text) != std::string::npos; });
+    }
+    int WaitForExit();  // the exit status, or minus the number of the signal that ended it
     void Signal(int number);
     void Resize(int rows, int columns);
     void HangUp();  // closes the master side: the program's input ends
+    // Typed but never read: what a shell would read next, once the program has ended.
+    std::string LeftForTheShell() const;
 
     std::string Row(int row) const;  // UTF-8, trailing blanks dropped
     std::string Dump() const;        // the whole screen, for failure messages
@@ -57,18 +56,17 @@ public:
     termios CurrentModes() const;
 
 private:
-    std::size_t Pump(Milliseconds timeout);  // reads what comes; gives the byte count
+    std::size_t Pump(int milliseconds);  // reads what comes; gives the byte count
     bool Reaped();
     bool Cell(int row, int column, void* cell) const;
     friend struct PtyCallbacks;
 
     Options options_;
     VTerm* vterm_ = nullptr;
-    int master_ = -1, waitStatus_ = 0;
+    int master_ = -1, slave_ = -1, waitStatus_ = 0, bells_ = 0;
     pid_t pid_ = -1;
     bool reaped_ = false, alternateScreen_ = false;
     termios modesAtStart_{};
     std::string output_;
-    int bells_ = 0;
     long switchesAtSend_ = -1;  // the program's voluntary sleeps when a key went out
 };

@@ -14,6 +14,7 @@
 namespace {
 
 ConsoleHandle Out() { return ConsoleOutputHandle(); }
+ConsoleHandle In() { return ConsoleInputHandle(); }
 
 std::string Cells(int row, int column, int count) {
     std::string text(std::size_t(count), '\0');
@@ -29,46 +30,25 @@ WORD AttributeAt(int row, int column) {
     return attribute;
 }
 
-TEST(ConsoleWin32, BytesTakeOneCellEachAndStopAtTheRowEnd) {
+TEST(ConsoleWin32, CellsFillsAndAttributes) {
+    // One cell per byte, tabs to the next eighth column, nothing past the row's end.
     uint32_t filled = 0;
     ASSERT_TRUE(ConsoleFillCharacter(Out(), 'z', 80, 0, 3, &filled));
     ASSERT_TRUE(ConsoleSetCursor(Out(), 70, 2));
     const std::string text = "a\tb\x1b[2J\x07\x7f\xb0" "cdefgh";
     ASSERT_TRUE(ConsoleWrite(Out(), text.data(), text.size()));
-    EXPECT_EQ(Cells(2, 70, 10), "a b?[2J??\xb0");
-    EXPECT_EQ(Cells(3, 0, 1), "z");
-}
-
-TEST(ConsoleWin32, FillsRunAcrossRowsAndAttributesStay) {
-    uint32_t filled = 0;
+    EXPECT_EQ(Cells(2, 70, 10) + Cells(3, 0, 1), "a b?[2J??\xb0z");
+    // Fills run across rows; attributes written stay.
     ASSERT_TRUE(ConsoleFillCharacter(Out(), 'x', 85, 75, 4, &filled));
-    EXPECT_EQ(filled, 85u);
-    EXPECT_EQ(Cells(4, 75, 5) + Cells(5, 0, 80), std::string(85, 'x'));
+    EXPECT_EQ(Cells(4, 75, 5) + Cells(5, 0, 80), std::string(filled, 'x'));
     ASSERT_TRUE(ConsoleFillAttribute(Out(), 0x1E, 85, 75, 4, &filled));
-    EXPECT_EQ(AttributeAt(5, 79), 0x1E);
-    EXPECT_NE(AttributeAt(6, 0), 0x1E);
-    ASSERT_TRUE(ConsoleSetAttribute(Out(), 0x2F));
+    EXPECT_EQ(std::make_tuple(AttributeAt(5, 79), AttributeAt(6, 0) == 0x1E), std::make_tuple(0x1E, false));
     ConsoleBufferInfo info;
-    ASSERT_TRUE(ConsoleGetBufferInfo(Out(), &info));
+    ASSERT_TRUE(ConsoleSetAttribute(Out(), 0x2F) && ConsoleGetBufferInfo(Out(), &info));
     EXPECT_EQ(info.attribute, 0x2F);
-    ASSERT_TRUE(ConsoleSetCursor(Out(), 3, 7));
-    ASSERT_TRUE(ConsoleWrite(Out(), "q", 1));
+    ASSERT_TRUE(ConsoleSetCursor(Out(), 3, 7) && ConsoleWrite(Out(), "q", 1));
     EXPECT_EQ(AttributeAt(7, 3), 0x2F);
     ConsoleSetAttribute(Out(), 0x07);
-}
-
-// The next event this test wrote. Answers of the terminal to Wine's queries
-// arrive as key events too, at any time: keys other than ours are passed over.
-ConsoleEvent NextOwnEvent() {
-    ConsoleEvent event;
-    do {  // a lost record fails here rather than hanging the run
-        if (WaitForSingleObject(ConsoleInputHandle(), 10000) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "no input record within 10 s";
-            return event;
-        }
-        EXPECT_TRUE(ConsoleReadEvent(ConsoleInputHandle(), &event));
-    } while (event.isKey && event.virtualKey != VirtualKey::kNumpad9 && event.virtualKey != VirtualKey::kF1);
-    return event;
 }
 
 void WriteKey(WORD key, bool down, DWORD type = KEY_EVENT) {
@@ -78,11 +58,22 @@ void WriteKey(WORD key, bool down, DWORD type = KEY_EVENT) {
     record.Event.KeyEvent.wVirtualKeyCode = key;
     record.Event.KeyEvent.wRepeatCount = 1;
     DWORD written = 0;
-    ASSERT_TRUE(WriteConsoleInputA(ConsoleInputHandle(), &record, 1, &written));
+    ASSERT_TRUE(WriteConsoleInputA(In(), &record, 1, &written));
+}
+
+// The next event this test wrote. Answers of the terminal to Wine's queries arrive as key events
+// too, at any time: keys other than ours are passed over. A lost record fails rather than hangs.
+ConsoleEvent NextOwnEvent() {
+    ConsoleEvent event;
+    do {
+        if (WaitForSingleObject(In(), 10000) != WAIT_OBJECT_0) return ADD_FAILURE() << "no input record", event;
+        EXPECT_TRUE(ConsoleReadEvent(In(), &event));
+    } while (event.isKey && event.virtualKey != VirtualKey::kNumpad9 && event.virtualKey != VirtualKey::kF1);
+    return event;
 }
 
 TEST(ConsoleWin32, KeyRecordsDownAndUpAndOtherEvents) {
-    ASSERT_TRUE(ConsoleDiscardInput(ConsoleInputHandle()));
+    ASSERT_TRUE(ConsoleDiscardInput(In()));
     WriteKey(VK_NUMPAD9, true);
     WriteKey(VK_NUMPAD9, false);
     WriteKey(0, false, FOCUS_EVENT);
@@ -93,7 +84,7 @@ TEST(ConsoleWin32, KeyRecordsDownAndUpAndOtherEvents) {
         EXPECT_EQ(std::make_tuple(event.isKey, event.keyDown, event.virtualKey),
                   std::make_tuple(expected.isKey, expected.keyDown, expected.virtualKey));
     }
-    ASSERT_TRUE(ConsoleDiscardInput(ConsoleInputHandle()));  // drops the last key-down
+    ASSERT_TRUE(ConsoleDiscardInput(In()));  // drops the last key-down
     WriteKey(VK_F1, true);
     EXPECT_EQ(NextOwnEvent().virtualKey, VirtualKey::kF1);
 }
