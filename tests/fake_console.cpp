@@ -64,9 +64,10 @@ void PushNonKey() { state.input.push_back({{}, false}); }
 
 void PushText(const std::string& text) {
     namespace vk = VirtualKey;
-    static const std::string typed = "\r\x1b\b\x7f +-?123789";
+    static const std::string typed = "\r\x1b\b\x7f +-?123789<>[]^_";
     static const uint16_t keys[] = {vk::kEnter, vk::kEscape, vk::kBack, vk::kBack, vk::kSpace, vk::kAdd, vk::kSubtract,
-        vk::kF1, vk::kNumpad1, vk::kNumpad2, vk::kNumpad3, vk::kNumpad7, vk::kNumpad8, vk::kNumpad9};
+        vk::kF1, vk::kNumpad1, vk::kNumpad2, vk::kNumpad3, vk::kNumpad7, vk::kNumpad8, vk::kNumpad9, vk::kPageUp,
+        vk::kPageDown, vk::kHome, vk::kEnd, vk::kUp, vk::kDown};
     for (const char c : text) {
         const auto letter = static_cast<unsigned char>(c);
         uint16_t key = std::isalnum(letter) ? uint16_t(std::toupper(letter)) : vk::kOther;

@@ -11,7 +11,6 @@
 #include "fake_console.h"
 #include "kwt.h"
 #include "platform/error_text.h"
-#include "platform/layout.h"
 #include "support.h"
 
 namespace vk = VirtualKey;
@@ -38,17 +37,6 @@ const std::vector<std::string> kTrace = {
     "at state 1, next token 258", "at state 2, next token 257", "at state 0, next token 43",
     "error: pop state 2, recover state 3", "at state 1, next token 258"};
 
-// Keys by letter: u/d PgUp/PgDn, h/e Home/End, r Enter, ^/v Up/Down, + -
-// steps, 7 9 3 1 8 2 the keypad digits, ? F1, q Esc, anything else Space.
-uint16_t KeyOf(char letter) {
-    static const std::string letters = "udher^v+-793182?q";
-    static const uint16_t keys[] = {vk::kPageUp, vk::kPageDown, vk::kHome, vk::kEnd, vk::kEnter, vk::kUp, vk::kDown,
-        vk::kAdd, vk::kSubtract, vk::kNumpad7, vk::kNumpad9, vk::kNumpad3, vk::kNumpad1, vk::kNumpad8, vk::kNumpad2,
-        vk::kF1, vk::kEscape};
-    const std::size_t at = letters.find(letter);
-    return at == std::string::npos ? vk::kSpace : keys[at];
-}
-
 class Process : public ::testing::Test {
 protected:
     void SetUp() override { Open({30, 23, 24, 2}, kTrace); }
@@ -66,11 +54,10 @@ protected:
         ASSERT_TRUE(OpenTrace(dir.Write("kwt.err", text).c_str()));
         ASSERT_EQ(ReadInclude(dir.Write("yytab.h", "#define IDENT 257\n#define NUMBER 258\n").c_str()), 2);
     }
-    // Runs the key loop over `keys` and a final Esc; gives the screen shown
-    // while the program waited for that Esc.
+    // Runs the key loop over `keys` (see fake::PushText) and a final Esc; gives the screen
+    // shown while the program waited for that Esc.
     const fake::Screen& Run(const std::string& keys) {
-        for (char key : keys) fake::PushKey(KeyOf(key));
-        fake::PushKey(vk::kEscape);
+        fake::PushText(keys + "\x1b");
         ::Process(fake::Input(), fake::Output());
         return fake::Waits().back();
     }
@@ -96,21 +83,16 @@ void ExpectNoHashLeft() {
     }
 }
 
-TEST_F(Process, FirstScreenShowsState0AndTheFirstTraceLineUninterpreted) {
-    const std::string fullPiece = kTrace[0] + std::string(54, 'x');
-    Open({30, 3, 4, 2}, {fullPiece, "unused"});
+TEST_F(Process, StepsInterpretTheTraceAndStepsBackReplayIt) {
+    // The first screen: state 0 and the first line, all 80 characters of its piece, not interpreted.
+    Open({30, 3, 4, 2}, {kTrace[0] + std::string(54, 'x')});
     FillWithHashes();
     scroll = 9;
     BeginSteps(fake::Output(), scroll);
-    EXPECT_EQ(scroll, 0);
-    EXPECT_EQ(Shown(0), Field(StateHeader(0)));
-    EXPECT_EQ(Shown(22), Field("state 0 line 22"));
-    EXPECT_EQ(Shown(23), fullPiece);  // all 80 characters of the piece
-    EXPECT_EQ(Shown(24), Status(0, "NULL"));
+    EXPECT_EQ(std::make_tuple(scroll, Shown(22), Shown(23), Shown(24)),
+              std::make_tuple(0, Field("state 0 line 22"), kTrace[0] + std::string(54, 'x'), Status(0, "NULL")));
     ExpectNoHashLeft();
-}
-
-TEST_F(Process, StepsInterpretTheTraceAndStepsBackReplayIt) {
+    Open({30, 23, 24, 2}, kTrace);
     BeginSteps(fake::Output(), scroll);
     Next(2);  // state 0 is never entered
     EXPECT_EQ(nState, 2u);
@@ -157,48 +139,42 @@ TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
 }
 
 // States of 30, 23, 24 and 2 lines; the trace is kTrace. After the keys
-// (see KeyOf), state and scroll show on rows 0 and 24; `traceLine` is the
-// kTrace line on row 23 (-1: not checked); `bells` counts the beeps.
+// (see fake::PushText), state and scroll show on rows 0 and 24; `traceLine` is the
+// kTrace line on row 23 (-1: not checked; -2: a listing without states); `bells` counts the beeps.
 struct KeyRow { const char* keys; uint32_t state; int scroll, bells, traceLine = -1; };
 
 const KeyRow kKeyRows[] = {
     // State keys stop at both ends with a beep.
-    {"u", 0, 0, 1}, {"9", 0, 0, 1}, {"dddd", 3, 0, 1}, {"339", 1, 0, 0},
-    {"e3", 3, 0, 1}, {"ee1", 3, 0, 0},  // End is silent where it stands
-    {"h", 0, 0, 1}, {"7", 0, 0, 1}, {"d7", 0, 0, 0}, {"1h", 0, 0, 0},
+    {"<", 0, 0, 1}, {"9", 0, 0, 1}, {">>>>", 3, 0, 1}, {"339", 1, 0, 0},
+    {"]3", 3, 0, 1}, {"]]1", 3, 0, 0},  // End is silent where it stands
+    {"[", 0, 0, 1}, {"7", 0, 0, 1}, {">7", 0, 0, 0}, {"1[", 0, 0, 0},
     // Enter goes back to the state the trace stands in, once.
-    {"r", 0, 0, 1}, {"dr", 0, 0, 0}, {"+++hrr", 2, 0, 1},
+    {"\r", 0, 0, 1}, {">\r", 0, 0, 0}, {"+++[\r\r", 2, 0, 1},
     // Home and End restart the history at the line on display.
-    {"+++h-", 0, 0, 0, 3}, {"+++h+", 1, 0, 0, 4}, {"+++h+--", 0, 0, 0, 3},
-    {"+++--e+", 3, 0, 0, 2}, {"+++--1+-", 3, 0, 0, 1}, {"+++71-", 3, 0, 0, 3},
+    {"+++[-", 0, 0, 0, 3}, {"+++[+", 1, 0, 0, 4}, {"+++[+--", 0, 0, 0, 3},
+    {"+++--]+", 3, 0, 0, 2}, {"+++--1+-", 3, 0, 0, 1}, {"+++71-", 3, 0, 0, 3},
     // Scrolling stops when the last line reaches the last listing row.
-    {"vvvvvvv", 0, 7, 0}, {"vvvvvvv2", 0, 7, 1}, {"^", 0, 0, 1}, {"22888", 0, 0, 1},
-    {"dv", 1, 0, 1}, {"ddvv", 2, 1, 1}, {"vvdu", 0, 0, 0}, {"vve", 3, 0, 0},
+    {"_______", 0, 7, 0}, {"_______2", 0, 7, 1}, {"^", 0, 0, 1}, {"22888", 0, 0, 1},
+    {">_", 1, 0, 1}, {">>__", 2, 1, 1}, {"__><", 0, 0, 0}, {"__]", 3, 0, 0},
     // Help comes back to the same place; the key closing it does not act.
-    {"vv?d", 0, 2, 0, 0},
+    {"__?>", 0, 2, 0, 0},
+    // Without states no key moves off state 0.
+    {"]", 0, 0, 0, -2}, {"1", 0, 0, 0, -2}, {">", 0, 0, 1, -2}, {"_", 0, 0, 1, -2}, {"[", 0, 0, 1, -2},
 };
 
 TEST_F(Process, KeyTable) {
     for (const KeyRow& row : kKeyRows) {
         SCOPED_TRACE(row.keys);
-        Open({30, 23, 24, 2}, kTrace);
+        row.traceLine == -2 ? Open({}, kTrace, "no state headers here\n") : Open({30, 23, 24, 2}, kTrace);
         const fake::Screen& shown = Run(row.keys);
         EXPECT_EQ(nState, row.state);
-        EXPECT_EQ(Shown(shown, 0), Field(Line(int(row.state), row.scroll)));
-        EXPECT_EQ(shown.Row(24).substr(0, 10), Status(int(row.state), "").substr(0, 10));
+        const std::string status = row.traceLine == -2 ? "State    0 of   -1" : Status(int(row.state), "");
+        EXPECT_EQ(shown.Row(24).substr(0, 18), status.substr(0, 18));
+        EXPECT_EQ(Shown(shown, 0), row.traceLine == -2 ? Field("") : Field(Line(int(row.state), row.scroll)));
         EXPECT_EQ(fake::Beeps(), row.bells);
         if (row.traceLine >= 0) {
             EXPECT_EQ(Shown(shown, 23), Field(kTrace[std::size_t(row.traceLine)]));
         }
-    }
-}
-
-TEST_F(Process, WithoutStatesNoKeyMovesOffState0) {
-    for (const char* keys : {"e", "1", "d", "v", "h"}) {
-        Open({}, kTrace, "no state headers here\n");
-        const fake::Screen& shown = Run(keys);
-        EXPECT_EQ(nState, 0u) << keys;
-        EXPECT_EQ(shown.Row(24).substr(0, 18), "State    0 of   -1") << keys;
     }
 }
 
@@ -218,9 +194,7 @@ TEST_F(Process, OnlyKeyDownOfEscEndsAndKeysTypedDuringThePauseAreDropped) {
 TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
     fake::FailDiscards(4);
     for (int i = 0; i < 4; ++i) fake::AnswerNext(true);
-    fake::PushKey(vk::kF1);
-    fake::PushKey(vk::kEscape);
-    Run("d");  // the Esc closes help; PgDn and the last Esc are never read
+    Run("?\x1b>");  // the Esc closes help; PgDn and the last Esc are never read
     EXPECT_EQ(nState, 0u);
     EXPECT_EQ(fake::Waits().size(), 2u);
     EXPECT_EQ(Shown(fake::Waits()[1], 0), Field("ZORVEX DEBUGGER"));
@@ -234,7 +208,7 @@ TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
 }
 
 TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
-    const fake::Screen& shown = Run("d u ");
+    const fake::Screen& shown = Run("> < ");
     EXPECT_EQ(shown.Row(24).substr(0, 23), "PgUp/PgDn: Change State");
     EXPECT_EQ(shown.Row(24).substr(25, 15), "Up/Down: Scroll");
     EXPECT_EQ(shown.Row(24).substr(42, 24), "Keypad +/-: Program Step");
@@ -252,7 +226,7 @@ TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
 
 TEST_F(Process, ColoursComeBackAndClsBlanksTheWholeBuffer) {
     fake::Reset(80, 25, 0x1E);
-    fake::PushKey(vk::kEscape);
+    fake::PushText("\x1b");
     RunConsole(fake::Input(), fake::Output());
     EXPECT_EQ(fake::CurrentAttribute(), 0xF0);
     RestoreConsole(fake::Input(), fake::Output());
@@ -264,14 +238,6 @@ TEST_F(Process, ColoursComeBackAndClsBlanksTheWholeBuffer) {
         EXPECT_EQ(fake::Now().Row(row), std::string(90, ' '));
         EXPECT_EQ(fake::Now().At(row, 89).attribute, 0x1E);
     }
-}
-
-TEST(Layout, EveryByteTakesOneCellTabsStopAtEightsAndNothingPassesTheRow) {
-    std::string row(16, '.');  // a row of 12 cells, and 4 bytes that must stay
-    const auto place = [&row](int column, unsigned char c) { row.at(std::size_t(column)) = char(c); };
-    EXPECT_EQ(LayOutRow("a\x1b[\tb\x7f\xc3", 7, 0, 12, place), 11);
-    EXPECT_EQ(LayOutRow("cd\tefgh", 7, 9, 12, place), 12);
-    EXPECT_EQ(row, std::string("a\x1b[     bcd ....", 16));
 }
 
 TEST(Report, NamesTheCallAndGivesTheSystemTextThenAsks) {

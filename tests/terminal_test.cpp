@@ -98,12 +98,16 @@ const KeyForm kKeyForms[] = {
     {"CR as Enter", "\r", "State    1", 0, StateHeader(1)},  // the trace's state
     // Esc followed at once by a key is that key with Alt, not Esc.
     {"Alt+x", "\x1bx", kHintBar, 0, StateHeader(1)}, {"Alt+PgDn", "\x1b\x1b[6~", kHintBar, 0, StateHeader(1)},
-    // The keys that act by their character never show the hint bar.
-    {"find", "/", "Find:", 0, StateHeader(1)}, {"Esc at the prompt", "\x1b", "State    1", 0, StateHeader(1)},
+    // The keys that act by their character never show the hint bar; Backspace edits a prompt.
+    {"find", "/ab\x7f" "c", "Find: ac", 0, StateHeader(1)}, {"Esc at the prompt", "\x1b", "State    1", 0, StateHeader(1)},
     {"find again", "n", "Nothing to find again", 0, StateHeader(1)}, {"N", "N", "Nothing to", 0, StateHeader(1)},
     {"next error", "e", "No syntax error after this step", 0, StateHeader(1)},
     {"go to state", "g", "State:", 0, StateHeader(1)}, {"to 2", "2\r", "State    2", 0, StateHeader(2)},
+    {"no step: minus stays", "-", "State    2", 0, StateHeader(2)},  // already at the oldest step
     {"help", "?", "Press any key", 0, "ZORVEX DEBUGGER"}, {"closing help", " ", "State    2", 0, StateHeader(2)},
+    {"help", "?", "Press any key", 0, "ZORVEX DEBUGGER"},
+    {"help's second page", "?", "Press any key", 0, "ZORVEX DEBUGGER: getting to the step that matters"},
+    {"closing help", "x", "State    2", 0, StateHeader(2)},
 };
 
 TEST_F(Terminal, KeyForms) {
