@@ -15,10 +15,9 @@ struct Record { ConsoleEvent event; bool typedDuringPause; };
 
 struct State {
     Screen screen;
-    int height = 25, row = 0, column = 0, beeps = 0;
+    int height = 25, row = 0, column = 0, beeps = 0, failingDiscards = 0;
     ConsoleAttribute attribute = 0x07;
     bool systemText = true;
-    int failingDiscards = 0;
     std::deque<Record> input;
     std::deque<bool> answers;
     std::vector<std::string> questions;
@@ -58,8 +57,7 @@ const Screen& Now() { return state.screen; }
 const std::vector<Screen>& Waits() { return state.waits; }
 ConsoleAttribute CurrentAttribute() { return state.attribute; }
 int Beeps() { return state.beeps; }
-void PushKey(uint16_t key, bool down) { state.input.push_back({{true, down, key}, false}); }
-void PushTypedDuringPause(uint16_t key, bool down) { state.input.push_back({{true, down, key}, true}); }
+void PushKey(uint16_t key, bool down, bool typedDuringPause) { state.input.push_back({{true, down, key}, typedDuringPause}); }
 void PushNonKey() { state.input.push_back({{}, false}); }
 
 void PushText(const std::string& text) {

@@ -180,8 +180,8 @@ TEST_F(Process, KeyTable) {
 
 TEST_F(Process, OnlyKeyDownOfEscEndsAndKeysTypedDuringThePauseAreDropped) {
     fake::PushKey(vk::kPageDown);
-    fake::PushTypedDuringPause(vk::kPageDown, false);
-    fake::PushTypedDuringPause(vk::kPageDown);
+    fake::PushKey(vk::kPageDown, false, true);
+    fake::PushKey(vk::kPageDown, true, true);
     fake::PushNonKey();
     fake::PushKey(vk::kEscape, false);
     Run("");
@@ -209,29 +209,28 @@ TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
 
 TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
     const fake::Screen& shown = Run("> < ");
-    EXPECT_EQ(shown.Row(24).substr(0, 23), "PgUp/PgDn: Change State");
-    EXPECT_EQ(shown.Row(24).substr(25, 15), "Up/Down: Scroll");
-    EXPECT_EQ(shown.Row(24).substr(42, 24), "Keypad +/-: Program Step");
-    for (int column = 0; column < 79; ++column) {
-        const bool inBar = column < 23 || (column >= 25 && column < 40) || (column >= 42 && column < 66);
-        EXPECT_EQ(shown.At(24, column).attribute, inBar ? 0x37 : 0xF0) << column;
+    EXPECT_EQ(shown.Row(24).substr(0, 23) + shown.Row(24).substr(25, 15) + shown.Row(24).substr(42, 24),
+              "PgUp/PgDn: Change StateUp/Down: ScrollKeypad +/-: Program Step");
+    std::string colours;  // b: the bar's grey on cyan, w: black on white, n: never written
+    for (int column = 0; column < 80; ++column) {
+        colours += "bwn?"[std::string("\x37\xF0\x07").find(char(shown.At(24, column).attribute))];
     }
+    const std::string b23(23, 'b'), b15(15, 'b'), b24(24, 'b'), w13(13, 'w');
+    EXPECT_EQ(colours, b23 + "ww" + b15 + "ww" + b24 + w13 + "n");
     EXPECT_EQ(shown.At(0, 0).attribute, 0xF0);  // repainted after the bar
     EXPECT_EQ(shown.At(23, 79).attribute, 0xF0);
-    EXPECT_EQ(shown.At(24, 79).attribute, 0x07);  // never written
     // The loop ends on a clear screen in the colours it left.
     EXPECT_EQ(fake::Now().Row(24), std::string(80, ' '));
     EXPECT_EQ(fake::Now().At(24, 79).attribute, 0xF0);
 }
 
 TEST_F(Process, ColoursComeBackAndClsBlanksTheWholeBuffer) {
-    fake::Reset(80, 25, 0x1E);
+    fake::Reset(90, 60, 0x1E);
     fake::PushText("\x1b");
     RunConsole(fake::Input(), fake::Output());
     EXPECT_EQ(fake::CurrentAttribute(), 0xF0);
     RestoreConsole(fake::Input(), fake::Output());
     EXPECT_EQ(fake::CurrentAttribute(), 0x1E);
-    fake::Reset(90, 60, 0x1E);
     Text(fake::Output(), 59, 85, "left");
     cls(fake::Output());
     for (int row = 0; row < 60; ++row) {
@@ -240,36 +239,30 @@ TEST_F(Process, ColoursComeBackAndClsBlanksTheWholeBuffer) {
     }
 }
 
+// The report names the call and gives the system's text, wrapped at blanks into 40 columns, or
+// says there is none; a label of any length still leaves the question at its end.
 TEST(Report, NamesTheCallAndGivesTheSystemTextThenAsks) {
     fake::Reset();
-    fake::AnswerNext(true);
-    perr("unit", 12, "ReadConsoleInput", 5);
-    ASSERT_EQ(fake::Questions().size(), 1u);
-    EXPECT_EQ(fake::Questions()[0], "unit: Error 5 from ReadConsoleInput on line 12:\n" +
-                                        WrapText(std::strerror(5)) + "\n\nContinue execution?");
-
-    fake::WithoutSystemText();
-    fake::AnswerNext(true);
-    perr("unit", 12, std::string(3000, 'L').c_str(), 5);  // the question still ends it
-    const std::string& report = fake::Questions()[1];
-    EXPECT_LT(report.size(), kReportSize);
-    EXPECT_EQ(report.substr(report.size() - 21), "\n\nContinue execution?");
-
-    fake::Reset();
-    fake::WithoutSystemText();
-    fake::AnswerNext(true);
-    perr("unit", 12, "Label", 5);
-    EXPECT_NE(fake::Questions()[0].find("\nUnable to obtain error message text! \nkwt: Error "), std::string::npos);
-}
-
-TEST(Report, SystemTextIsWrappedAtBlanksIntoFortyColumns) {
+    for (const bool systemText : {true, false}) {
+        if (!systemText) fake::WithoutSystemText();
+        fake::AnswerNext(true), fake::AnswerNext(true);
+        perr("unit", 12, "ReadConsoleInput", 5);
+        perr("unit", 12, std::string(3000, 'L').c_str(), 5);
+    }
+    const std::vector<std::string>& asked = fake::Questions();
+    ASSERT_EQ(asked.size(), 4u);
+    EXPECT_EQ(asked[0], "unit: Error 5 from ReadConsoleInput on line 12:\n" + WrapText(std::strerror(5)) +
+                            "\n\nContinue execution?");
+    EXPECT_NE(asked[2].find("\nUnable to obtain error message text! \nkwt: Error "), std::string::npos);
+    for (const std::string& report : {asked[1], asked[3]}) {
+        EXPECT_LT(report.size(), kReportSize);
+        EXPECT_EQ(report.substr(report.size() - 21), "\n\nContinue execution?");
+    }
     const std::string a38(38, 'a'), a39(39, 'a'), a45(45, 'a');
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {a38 + " b", a38 + " b"},            // exactly 40
-        {a39 + " b", a39 + "\nb"}, {"x " + a45 + " y", "x\n" + a45.substr(0, 40) + "\naaaaa y"},
-        {" \tone\r\ntwo  ", "one two"},
-    };
-    for (const auto& row : rows) EXPECT_EQ(WrapText(row.first.c_str()), row.second) << row.first;
+    const std::pair<std::string, std::string> wraps[] = {
+        {a38 + " b", a38 + " b"}, {a39 + " b", a39 + "\nb"},
+        {"x " + a45 + " y", "x\n" + a45.substr(0, 40) + "\naaaaa y"}, {" \tone\r\ntwo  ", "one two"}};
+    for (const auto& [text, wrapped] : wraps) EXPECT_EQ(WrapText(text.c_str()), wrapped) << text;
 }
 
 }  // namespace

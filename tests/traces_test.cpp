@@ -3,12 +3,10 @@
 // land where stepping with keypad plus from the start lands. Also files past 2 GiB.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <tuple>
 
@@ -152,7 +150,7 @@ TraceFiles OwnFiles(const TempDir& dir, const std::string& trace) {
 void Type(const TraceFiles& files, const std::string& keys, bool busyEsc = false) {
     OpenFiles(files);
     fake::PushText(keys);
-    if (busyEsc) fake::PushTypedDuringPause(VirtualKey::kEscape);
+    if (busyEsc) fake::PushKey(VirtualKey::kEscape, true, true);
     fake::PushText("\x1b");
     Process(fake::Input(), fake::Output());
 }
@@ -231,21 +229,13 @@ TEST(Search, JumpsLandWhereSteppingWouldAndMissesChangeNothing) {
 }
 
 // Esc read while the search runs, in its scan of a trace of several blocks
-// and in its walk through many lines to a match: nothing changes. The traces
-// repeat kwt's own lines (generator -1) or a generator's trace.
+// and in its walk through many lines to a match: nothing changes.
 TEST(Search, EscDuringALongSearchLeavesEverythingAsItWas) {
     const TempDir dir;
-    const std::tuple<int, std::size_t, const char*> rows[] = {
-        {-1, 40000, "+/target\r"}, {-1, 6000, "+/target\r"}, {-1, 6000, "+e"}, {0, 40000, "+/target\r"},
-        {1, 6000, "+/target\r"}};
-    for (const auto& [generator, lines, keys] : rows) {
-        TraceFiles files = generator < 0 ? OwnFiles(dir, "") : RealTrace(dir, generator, kErrorInputs[2]);
-        std::ifstream real(files.trace);
-        std::string copy(std::istreambuf_iterator<char>(real), {}), trace;
-        if (generator < 0) copy = "at state 1, next token 257\nat state 2, next token 258\n";
-        const auto copyLines = std::size_t(std::count(copy.begin(), copy.end(), '\n'));
-        for (std::size_t copied = 0; copied < lines; copied += copyLines) trace += copy;
-        files.trace = dir.Write("long.trace", trace + "error: pop state 1, recover state 2 target\n");
+    for (const auto& [lines, keys] : {std::make_pair(40000, "+/target\r"), {6000, "+/target\r"}, {6000, "+e"}}) {
+        std::string trace;
+        for (int copied = 0; copied < lines; copied += 2) trace += "at state 1, next token 257\nat state 2, next token 258\n";
+        const TraceFiles files = OwnFiles(dir, trace + "error: pop state 1, recover state 2 target\n");
         Type(files, keys, true);
         const auto got = std::make_tuple(Now(), sStateCursor, sStateTop, fake::Beeps());  // before Walk reopens
         EXPECT_EQ(got, std::make_tuple(Walk(files, 1)[1], 1, 2, 0)) << keys << " on " << lines << " lines";
@@ -262,11 +252,8 @@ TEST(FilesPast2GiB, IndexStepAndReplay) {
     std::ofstream(path, std::ios::app) << "State 7\nbefore\nafter 2 GiB\nEntering state 0\nlast\n";
     ResetProgramState();
     fake::Reset();
-    pfileLRT = TextOpen(path.c_str());
-    nStates = 1;
-    lState[0] = base;
-    lState[1] = base + 27;  // up to "Entering state 0"
-    pfileTrace = TextOpen(path.c_str());
+    pfileLRT = TextOpen(path.c_str()), pfileTrace = TextOpen(path.c_str());
+    nStates = 1, lState[0] = base, lState[1] = base + 27;  // up to "Entering state 0"
     ASSERT_TRUE(TextSeek(pfileTrace, base + 8));
     uint16_t scroll = 0;
     BeginSteps(fake::Output(), scroll);  // loads state 0's block
