@@ -2,28 +2,55 @@
 // listings, and the program's tables put back between cases.
 #pragma once
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "../fuzz/common.h"
 #include "kwt.h"
 
-// A new directory under the system's temporary directory, removed with its
-// files at the end.
+// A new directory under the system's temporary directory, removed with its files at the end.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        std::random_device seed;
+        namespace fs = std::filesystem;
+        do path_ = (fs::temp_directory_path() / ("kwt-test-" + std::to_string(seed()))).string();
+        while (!fs::create_directory(path_));
+    }
+    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
     // Writes `content` byte for byte to `name` in the directory; gives its path.
-    std::string Write(const std::string& name, const std::string& content) const;
+    std::string Write(const std::string& name, const std::string& content) const {
+        std::ofstream out(Path(name), std::ios::binary);
+        if (!(out << content)) throw std::runtime_error("cannot write " + Path(name));
+        return Path(name);
+    }
     std::string Path(const std::string& name = "") const { return path_ + "/" + name; }
 
 private:
     std::string path_;
 };
 
-std::string StateHeader(int number);  // "+---" at the start and "STATE <number>" at offset 31
+// "+---" at the start and "STATE <number>" at offset 31.
+inline std::string StateHeader(int number) {
+    char line[96];
+    std::snprintf(line, sizeof line, "+----------------------------- STATE %d -----------------------------+", number);
+    return line;
+}
+
 // States of the given line counts, header included; body lines read "state S line L".
-std::string Listing(const std::vector<int>& linesPerState);
+inline std::string Listing(const std::vector<int>& linesPerState) {
+    std::string text;
+    for (std::size_t state = 0; state < linesPerState.size(); ++state) {
+        text += StateHeader(static_cast<int>(state)) + "\n";
+        for (int line = 1; line < linesPerState[state]; ++line)
+            text += "state " + std::to_string(state) + " line " + std::to_string(line) + "\n";
+    }
+    return text;
+}
 
 inline void ResetProgramState() { fuzz::ResetReaders(), ResetSteps(); }  // files, tables, step history
