@@ -16,13 +16,11 @@ int main(int argc, char* argv[]) {
         if (fs::is_directory(argv[i])) paths.assign(fs::directory_iterator(argv[i]), {});
         for (const fs::path& path : paths) {
             std::ifstream in(path, std::ios::binary);
-            if (!in.is_open()) return std::fprintf(stderr, "cannot read %s\n", path.c_str()), 2;
             const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-            std::fprintf(stderr, "%s\n", path.c_str());
+            if (!in.is_open()) return std::fprintf(stderr, "cannot read %s\n", path.c_str()), 2;
+            std::fprintf(stderr, "%s\n", path.c_str()), ++inputs;
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-            ++inputs;
         }
     }
-    std::fprintf(stderr, "%d inputs passed\n", inputs);
-    return inputs > 0 ? 0 : 2;
+    return std::fprintf(stderr, "%d inputs passed\n", inputs), inputs > 0 ? 0 : 2;
 }

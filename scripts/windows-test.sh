@@ -11,7 +11,7 @@ if ! scripts/install-deps.sh wine && ! [ -x /usr/lib/wine/wine64 ]; then
   loud "windows-test: SKIPPED. Wine could not be installed: nothing ran under Wine."
   exit 0
 fi
-for file in build-win64/tests/kwt_unit_tests.exe build-win64/tests/windows/kwt_console_win32_test.exe \
+for file in build-win64/tests/kwt_unit_tests.exe build-win64/tests/kwt_console_win32_test.exe \
             build-win64/kwt.exe dist/kwt.exe; do
   [ -f "$file" ] || { echo "windows-test: no $file; run scripts/windows-build.sh first" >&2; exit 1; }
 done
@@ -44,7 +44,7 @@ check "unit tests" timeout 300 "${wine[@]}" build-win64/tests/kwt_unit_tests.exe
 # nothing from the caller's stdin reaches the console as keys.
 console_test() {
   local status=0
-  script -qec "stty rows 25 cols 80; timeout 120 ${wine[*]} build-win64/tests/windows/kwt_console_win32_test.exe" \
+  script -qec "stty rows 25 cols 80; timeout 120 ${wine[*]} build-win64/tests/kwt_console_win32_test.exe" \
     /dev/null </dev/null >"$work/console.log" 2>&1 || status=$?
   [ "$status" = 0 ] && return
   echo "console test: status $status (124: timed out); its output, escape sequences removed:" >&2

@@ -53,19 +53,17 @@ TEST(Program, StartUpTable) {
     dir.Write("yy.lrt", Listing({2, 3, 2}));
     dir.Write("yytab.h", "#define IDENT 257\n");
     dir.Write("empty.h", "#define GUARD\n\x01\x02\xff");
-    const std::pair<std::string, std::string> names[] = {
-        {"$T", dir.Path("kwt.err")}, {"$L", dir.Path("yy.lrt")}, {"$H", dir.Path("yytab.h")},
-        {"$D", dir.Path().substr(0, dir.Path().size() - 1)}, {"$E", KWT_EXAMPLES_DIR}};
+    const std::string names[][2] = {{"$T", dir.Path("kwt.err")}, {"$L", dir.Path("yy.lrt")}, {"$H", dir.Path("yytab.h")},
+                                    {"$D", dir.Path().substr(0, dir.Path().size() - 1)}, {"$E", KWT_EXAMPLES_DIR}};
     for (const ProgramRow& row : kProgramRows) {
+        SCOPED_TRACE(row.arguments);
         std::string command = std::string(KWT_BINARY " ") + row.arguments;
-        for (const auto& name : names) {
-            for (std::size_t at; (at = command.find(name.first)) != std::string::npos;) command.replace(at, 2, name.second);
+        for (const auto& [name, path] : names) {
+            for (std::size_t at; (at = command.find(name)) != std::string::npos;) command.replace(at, 2, path);
         }
         const int wait = std::system((command + " </dev/null >" + dir.Path("out") + " 2>" + dir.Path("err")).c_str());
-        SCOPED_TRACE(row.arguments);
         EXPECT_EQ(WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, row.status);
-        const std::string out = ReadAll(dir.Path("out"));
-        const std::string err = ReadAll(dir.Path("err"));
+        const std::string out = ReadAll(dir.Path("out")), err = ReadAll(dir.Path("err"));
         const bool prefix = row.out.size() > 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0;
         const std::size_t compared = prefix ? row.out.size() - 3 : std::string::npos;  // npos: all of it
         EXPECT_EQ(out.substr(0, compared), row.out.substr(0, compared));

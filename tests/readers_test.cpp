@@ -77,16 +77,13 @@ const FormatRow kFormatRows[] = {
     {'t', kOwn + "at state 0, next token 257\nat state 10, next token 257\nat state 5 , next token 257", "2 back 1 token 11 '^K'"},
     {'t', kOwn + "at state 4294967301, next token 257\nerror: pop state 7, recover state 0", "2 back 1 token 11 '^K'"},
     {'t', kOwn + "Entering state 5\nyydebug[1]: state 6, reading token 1 (A)", "2 back 1 token 11 '^K'"},
-    {'t', kByacc + "yydebug[3]: state 5, reading token 257 (NUMBER)", "5 back 2 token 257 NUMBER"},
     {'t', kByacc + "yydebug: state 5, reading 41 (')') <1.5>", "5 back 2 token 41 ')'"},
     {'t', kByacc + "yydebug[1]: state 0, reading token 0 ($end)", "0 back 2 token 0 $end"},
     {'t', kByacc + "yydebug: state 4, reading 0 (end-of-file)", "4 back 2 token 0 $end"},
     {'t', kByacc + "yydebug[9]: state 12, reading token 40 ('(')", "2 back 1 token 40 '('"},
     {'t', kByacc + "yydebug[1]: state 4, reading token 300 (NO_CLOSE", "4 back 2 token 300 ','"},
     {'t', kByacc + "calcdebug[2]: after reduction, shifting from state 3 to state 7", "7" + kMoved},
-    {'t', kByacc + "yydebug: after reduction, shifting from state 0 to final state 1", "1" + kMoved},
     {'t', kByacc + "yydebug: after reduction, result is <to state 9>, shifting from 0 to state 1", "1" + kMoved},
-    {'t', kByacc + "yydebug[5]: error recovery discarding state 3", "3" + kMoved},
     {'t', kByacc + "yydebug[4]: state 3, error recovery shifting to state 1", "3" + kMoved},
     {'t', kByacc + "yydebug[1]: state 6, error recovery discarding token 42 ('*')", "6" + kMoved},
     {'t', kByacc + "state 5, reading token 257 (NUMBER)\nline 3: syntax error\nyydebug[3]: state -1, x\n"
@@ -95,19 +92,15 @@ const FormatRow kFormatRows[] = {
     {'t', kByacc + "yydebug[2]: after reduction, result is <" + std::string(18, 'v') +
               ">, shifting from state 3 to state 75\nyydebug[5]: error recovery discarding state 3x", kStill},
     {'t', kBison + "Entering state 5 ", "5" + kMoved}, {'t', kBison + "Entering state 0", "0" + kMoved},
-    {'t', kBison + "Stack now 0 4 6", "6" + kMoved},
     {'t', kBison + "Stack now 0 4 6x\nStack now \nEntering state 10\nEntering state 99999999999\nEntering state -1", kStill},
     {'t', kBison + kDeep + "7\n" + kDeep.substr(0, 79), "4" + kMoved},  // the first is cut in 67
     {'t', kBison + "LAC: checking lookahead ';': R7 G5 S3\n" + std::string(80, 'x') + "Entering state 5", kStill},
     {'t', Lines(1000, [](std::size_t) { return std::string("x\n"); }) + "Entering state 5", "2 back 1 token 11 '^K'"},
     {'t', kBison + "Reducing stack by rule 5 (line 7):\n   $1 = token NUMBER (5)\nat state 5, next token 1", kStill},
-    {'t', kBison + "Next token is token NUMBER (3.5)", "2 back 1 token 258 NUMBER"},
     {'t', kBison + "Next token is token \"==\" (x)", "2 back 1 token 261 \"==\""},
     {'t', kBison + "Next token is token \"a\\\"b\" (x)", "2 back 1 token 262 \"a\\\"b\""},
     {'t', kBison + "Next token is token == (x)", "2 back 1 token 261 =="},
     {'t', kBison + "Next token is token '(' ())", "2 back 1 token 40 '('"},
-    {'t', kBison + "Next token is token \"end of file\" ()", "2 back 1 token 0 $end"},
-    {'t', kBison + "Next token is token NUMBER (1)\nNow at end of input.", "2 back 1 token 0 $end"},
     {'t', kBison + "Next token is token \"a b\" (x) y)", "2 back 1 token 11 \"a b\""},
     {'t', kBison + "Next token is token some name (x (y))", "2 back 1 token 11 some name"},
     {'t', kBison + "Next token is token unclosed", "2 back 1 token 11 unclosed"},
@@ -119,9 +112,7 @@ const FormatRow kFormatRows[] = {
 
 // The items joined; more than eight as the first, the last and the count.
 std::string Join(const std::vector<std::string>& items, const std::string& separator) {
-    if (items.size() > 8) {
-        return items.front() + separator + ".." + separator + items.back() + " (" + std::to_string(items.size()) + ")";
-    }
+    if (items.size() > 8) return items[0] + separator + ".." + separator + items.back() + " (" + std::to_string(items.size()) + ")";
     std::string text;
     for (std::size_t i = 0; i < items.size(); ++i) text += (i > 0 ? separator : "") + items[i];
     return text;
@@ -130,22 +121,17 @@ std::string Join(const std::vector<std::string>& items, const std::string& separ
 bool OpenListing(const TempDir& dir, const std::string& listing) {
     testing::internal::CaptureStdout();
     const bool opened = OpenLRT(dir.Write("yy.lrt", listing).c_str());
-    testing::internal::GetCapturedStdout();
-    return opened;
+    return testing::internal::GetCapturedStdout(), opened;
 }
 
 std::string Read(const FormatRow& row, const TempDir& dir) {
     ResetProgramState();
     std::vector<std::string> read;
-    if (row.reader == 'h') {
-        ReadInclude(dir.Write("yytab.h", row.input).c_str());
+    if (row.reader == 'h' || row.reader == 'n') {
+        ReadInclude(dir.Write("yytab.h", row.input.substr(row.reader == 'n' ? row.input.find('|') + 1 : 0)).c_str());
+        if (row.reader == 'n') return nToken = std::stoi(row.input), TokenName();
         for (uint16_t i = 0; i < sSymbols; ++i) read.push_back(szSymbol[i].data() + ("=" + std::to_string(nSymbol[i])));
         return Join(read, " ");
-    }
-    if (row.reader == 'n') {
-        ReadInclude(dir.Write("yytab.h", row.input.substr(row.input.find('|') + 1)).c_str());
-        nToken = std::stoi(row.input);
-        return TokenName();
     }
     if (row.reader == 'l') {
         OpenListing(dir, row.input);
