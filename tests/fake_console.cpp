@@ -39,12 +39,6 @@ bool Fill(uint32_t count, int column, int row, uint32_t* filled, Paint paint) {
 
 }  // namespace
 
-std::string Screen::Row(int row) const {
-    std::string text;
-    for (int column = 0; column < width; ++column) text += char(At(row, column).character);
-    return text;
-}
-
 void Reset(int width, int height, ConsoleAttribute attribute) {
     state = State{};
     state.screen = Screen{width, std::vector<Cell>(std::size_t(width * height), Cell{' ', attribute})};
@@ -112,9 +106,7 @@ bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) { return sta
 
 static bool TakeInput(ConsoleEvent* event) {
     if (state.input.empty()) return false;
-    *event = state.input.front().event;
-    state.input.pop_front();
-    return true;
+    return *event = state.input.front().event, state.input.pop_front(), true;
 }
 
 // While the program is busy it sees only what was typed meanwhile.

@@ -16,7 +16,11 @@ struct Screen {
     int width = 80;
     std::vector<Cell> cells;
     Cell At(int row, int column) const { return cells[std::size_t(row * width + column)]; }
-    std::string Row(int row) const;  // the characters of a row, trailing blanks kept
+    std::string Row(int row) const {  // the characters of a row, trailing blanks kept
+        std::string text;
+        for (int column = 0; column < width; ++column) text += char(At(row, column).character);
+        return text;
+    }
 };
 
 // A blank buffer of `width` x `height` cells in `attribute`, the cursor at

@@ -1,14 +1,20 @@
-// The program without a terminal: start-up order, messages on the right
-// stream and exit statuses, one row per run.
+// The real program. Without a terminal: start-up order, messages on the right stream and exit
+// statuses, one row per run. In a pseudo-terminal, what only a terminal shows: key forms, colours
+// per terminal type, file bytes a terminal would act on, the failure question, the terminal restored.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "pty_terminal.h"
 #include "support.h"
 
 namespace {
@@ -69,6 +75,208 @@ TEST(Program, StartUpTable) {
         EXPECT_EQ(out.substr(0, compared), row.out.substr(0, compared));
         EXPECT_NE(err.find(row.err), std::string::npos) << err;
         EXPECT_TRUE(!row.err.empty() || err.empty()) << err;  // no row.err: nothing on stderr
+    }
+}
+
+
+constexpr int kTraceRow = 23, kStatusRow = 24;
+constexpr char kFirstStatus[] = "State    0 of    2";
+constexpr char kHintBar[] = "PgUp/PgDn: Change State";
+constexpr char kQuestion[] = "Yes (y) / No (n)";
+
+// Each test drives `terminal`; a failure shows its screen.
+class Terminal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.Write("tokens.h", "#define NUMBER 257\n#define PLUS 258\n");
+        dir.Write("trace.txt", "parser trace begins\nat state 1, next token 257\nat state 2, next token 258\n");
+        dir.Write("listing.lrt", "test grammar\n\n" + Listing({29, 2, 2}));
+    }
+    void TearDown() override { if (HasFailure() && terminal) std::cerr << terminal->Dump(); }
+    // The program on the test's files, after `wrapper` (a shell, say).
+    void Launch(PtyTerminal::Options options = {}, std::vector<std::string> wrapper = {}) {
+        wrapper.insert(wrapper.end(), {KWT_BINARY, dir.Path("trace.txt"), dir.Path("listing.lrt"), dir.Path("tokens.h")});
+        terminal = std::make_unique<PtyTerminal>(options);
+        ASSERT_TRUE(terminal->Start(wrapper));
+    }
+    void Browse(PtyTerminal::Options options = {}, const char* status = kFirstStatus) {
+        Launch(options);
+        ASSERT_TRUE(terminal->WaitForText(kStatusRow, status));
+    }
+    bool Asked() { return terminal->WaitFor([&] { return terminal->ScreenContains(kQuestion); }); }
+    // Ends with `status` (minus a signal's number), on the normal screen in the modes it found,
+    // leaving nothing typed for the shell.
+    void ExpectExit(int status) {
+        EXPECT_EQ(terminal->WaitForExit(), status);
+        EXPECT_FALSE(terminal->AlternateScreen());
+        const termios before = terminal->ModesAtStart(), after = terminal->CurrentModes();
+        EXPECT_EQ(std::make_tuple(after.c_lflag, after.c_iflag, after.c_oflag, after.c_cc[VMIN]),
+                  std::make_tuple(before.c_lflag, before.c_iflag, before.c_oflag, before.c_cc[VMIN]));
+        EXPECT_EQ(terminal->LeftForTheShell(), "");
+    }
+
+    TempDir dir;
+    std::unique_ptr<PtyTerminal> terminal;
+};
+
+// The alternate screen where the terminal has one, in its own colours; the hint bar grey on
+// cyan and help black on bright white, or as near as the terminal allows. The start-up lines
+// stay on the normal screen.
+TEST_F(Terminal, ColoursAsTheTerminalAllows) {
+    const struct { const char* term; bool alternate; int barFore, barBack, helpFore, helpBack; } rows[] = {
+        {"xterm-256color", true, 7, 6, 0, 15}, {"xterm", true, 7, 6, 0, 7}, {"vt100", false, -1, -1, -1, -1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.term);
+        Browse({25, 80, row.term});
+        EXPECT_EQ(terminal->AlternateScreen(), row.alternate);
+        EXPECT_EQ(terminal->Colour(0, 0, false), -1);
+        terminal->Press("\x1b[99~");  // an unknown key must not act as Esc
+        ASSERT_TRUE(terminal->WaitForText(kStatusRow, kHintBar));
+        EXPECT_EQ(std::make_tuple(terminal->Colour(kStatusRow, 0, false), terminal->Colour(kStatusRow, 0, true)),
+                  std::make_tuple(row.barFore, row.barBack));
+        terminal->Press("\x1bOP");
+        ASSERT_TRUE(terminal->WaitForText(kStatusRow, "Press any key to exit help"));
+        EXPECT_EQ(std::make_tuple(terminal->Colour(0, 0, false), terminal->Colour(kStatusRow, 79, true)),
+                  std::make_tuple(row.helpFore, row.helpBack));
+        terminal->Press("\x1b");  // closes help, and counts as pressed
+        ExpectExit(0);
+        EXPECT_EQ(terminal->ScreenContains(kBanner.substr(0, 34)), row.alternate);
+    }
+}
+
+// Keys as terminals send them, typed in this order: the status line's start, one row, after each.
+struct KeyForm { const char *name, *bytes, *status; int row; std::string text; };
+
+const KeyForm kKeyForms[] = {
+    {"plus", "+", "State    1 of    2: Next Token: NUMBER", kTraceRow, "at state 1, next token 257"},
+    {"keypad plus", "\x1bOk", "State    2 of    2: Next Token: PLUS", kTraceRow, "at state 2, next token 258"},
+    {"minus", "-", "State    1 of    2: Next Token: PLUS", kTraceRow, "at state 1, next token 257"},
+    {"keypad minus", "\x1bOm", "State    0 of    2", kTraceRow, "parser trace begins"},
+    {"PgDn", "\x1b[6~", "State    1", 0, StateHeader(1)}, {"keypad 3", "\x1bOs", "State    2", 0, StateHeader(2)},
+    {"PgUp", "\x1b[5~", "State    1", 0, StateHeader(1)}, {"keypad 9", "\x1bOy", "State    0", 0, StateHeader(0)},
+    {"vt220 End", "\x1b[4~", "State    2", 0, StateHeader(2)}, {"app Home", "\x1bOH", "State    0", 0, StateHeader(0)},
+    {"ANSI End", "\x1b[F", "State    2", 0, StateHeader(2)}, {"vt220 Home", "\x1b[1~", "State    0", 0, StateHeader(0)},
+    {"Down", "\x1b[B", "State    0", 0, "state 0 line 1"}, {"app Down", "\x1bOB", "State    0", 0, "state 0 line 2"},
+    {"Up", "\x1b[A", "State    0", 0, "state 0 line 1"}, {"app Up", "\x1bOA", "State    0", 0, StateHeader(0)},
+    {"plain 3", "3", "State    1", 0, StateHeader(1)}, {"plain 9", "9", "State    0", 0, StateHeader(0)},
+    {"plain 1", "1", "State    2", 0, StateHeader(2)}, {"plain 7", "7", "State    0", 0, StateHeader(0)},
+    {"plain 2", "2", "State    0", 0, "state 0 line 1"}, {"plain 8", "8", "State    0", 0, StateHeader(0)},
+    {"CR as Enter", "\r", "State    1", 0, StateHeader(1)},  // the trace's state
+    // Esc followed at once by a key is that key with Alt, not Esc.
+    {"Alt+x", "\x1bx", kHintBar, 0, StateHeader(1)}, {"Alt+PgDn", "\x1b\x1b[6~", kHintBar, 0, StateHeader(1)},
+    // The keys that act by their character never show the hint bar; Backspace edits a prompt.
+    {"find", "/ab\x7f" "c", "Find: ac", 0, StateHeader(1)}, {"Esc at the prompt", "\x1b", "State    1", 0, StateHeader(1)},
+    {"next error", "e", "No syntax error after this step", 0, StateHeader(1)},
+    {"go to state", "g", "State:", 0, StateHeader(1)}, {"to 2", "2\r", "State    2", 0, StateHeader(2)},
+    {"no step: minus stays", "-", "State    2", 0, StateHeader(2)},  // already at the oldest step
+    {"help", "?", "Press any key", 0, "ZORVEX DEBUGGER"}, {"closing help", " ", "State    2", 0, StateHeader(2)},
+    {"help", "?", "Press any key", 0, "ZORVEX DEBUGGER"},
+    {"help's second page", "?", "Press any key", 0, "ZORVEX DEBUGGER: getting to the step that matters"},
+    {"closing help", "x", "State    2", 0, StateHeader(2)},
+};
+
+TEST_F(Terminal, KeyForms) {
+    Browse();
+    for (const KeyForm& form : kKeyForms) {
+        terminal->Press(form.bytes);
+        ASSERT_TRUE(terminal->WaitUntilReading()) << form.name;
+        EXPECT_EQ(terminal->Row(kStatusRow).rfind(form.status, 0), 0u) << form.name;
+        EXPECT_EQ(terminal->Row(form.row), form.text) << form.name;
+    }
+    terminal->Press("\x1b");
+    ExpectExit(0);
+}
+
+// A signal during the pause after a key ends it, and what was typed meanwhile is thrown away. The
+// end of input (0 here: the program ignores SIGHUP) ends it too, instead of a wait for ever.
+TEST_F(Terminal, EndingSignalsAndTheEndOfInput) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT, 0}) {
+        Browse({25, 80, "xterm-256color", "C.UTF-8", signal == 0});
+        terminal->Press("\x1b[6~");
+        signal == SIGINT ? terminal->Send("typed\n\x03") : terminal->Send("typed\n");
+        if (signal == 0) terminal->HangUp();
+        if (signal == SIGTERM || signal == SIGHUP) terminal->Signal(signal);
+        if (signal == 0) { EXPECT_EQ(terminal->WaitForExit(), 1); } else { ExpectExit(-signal); }
+    }
+}
+
+// A resize is no key; at 100 columns nothing is drawn past column 79; tabs stop at multiples of
+// 8. Below 25 rows each failing call is reported with a bell: y goes on, n ends (1).
+TEST_F(Terminal, ResizesAndTooSmallATerminalAsksWhetherToGoOn) {
+    dir.Write("trace.txt", "\t\t\t\t\t\t\t\t\t\tZ\n");
+    dir.Write("listing.lrt", Listing({29}) + StateHeader(1) + "\nx\t\tZ\n" + StateHeader(2) + "\n");
+    Browse();
+    ASSERT_TRUE(terminal->WaitUntilReading());
+    terminal->Resize(30, 100);
+    ASSERT_TRUE(terminal->WaitUntilReading());
+    EXPECT_EQ(terminal->Row(kStatusRow).rfind(kFirstStatus, 0), 0u);
+    terminal->Press("\x1b[6~");
+    ASSERT_TRUE(terminal->WaitForText(kStatusRow, "State    1 of    2"));
+    EXPECT_EQ(std::make_pair(terminal->Row(kTraceRow), terminal->Row(1)), std::make_pair(std::string(), "x" + std::string(15, ' ') + "Z"));
+    terminal->Resize(20, 80);  // drawing row 20 fails
+    terminal->Press("\x1b[5~");
+    ASSERT_TRUE(Asked());
+    EXPECT_TRUE(terminal->ScreenContains("Error 22 from SetConsoleCursorPosition"));
+    const int bells = terminal->Bells();
+    EXPECT_GE(bells, 1);
+    terminal->Press("y");
+    ASSERT_TRUE(terminal->WaitFor([&] { return terminal->Bells() > bells && Asked(); }));
+    terminal->Press("x");  // only y and n answer
+    ASSERT_TRUE(terminal->WaitUntilReading());
+    terminal->Press("n");
+    ExpectExit(1);
+}
+
+// Output to a file: the question goes to stderr and takes one key, no Enter.
+TEST_F(Terminal, WithoutATerminalForOutputTheQuestionGoesToStandardError) {
+    Launch({}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/null"});
+    ASSERT_TRUE(Asked());
+    EXPECT_TRUE(terminal->ScreenContains("Bad file descriptor"));
+    terminal->Press("x");
+    ASSERT_TRUE(terminal->WaitUntilReading());
+    terminal->Press("n");
+    ExpectExit(1);
+}
+
+// File bytes a terminal would act on show as one cell each: a picture where
+// the locale has one, '?' where it does not; none reaches the terminal raw.
+TEST_F(Terminal, ControlBytesAndEscapeSequencesShowAsText) {
+    const std::vector<std::string> lines = {
+        "\fAB\x1b[31mCD\x1b]0;pwned\x07" "EF\x1b[2J\x01\x7f\xb0\xdb I", "clip \x1b]52;c;aGk=\x07 end",
+        "c1 \x9b" "2J end",
+        // UTF-8: characters of one cell; a C1 control, an overlong form, a surrogate, a wide
+        // character, a combining mark, a non-character, a direction override, a cut sequence.
+        "u8 \xe2\x80\xa2\xce\xb5\xf0\x9d\x90\x80|\xc2\x9b|\xe0\x82\xa2|\xed\xa0\x80|\xe4\xb8\xad|"
+        "\xcc\x81|\xef\xbf\xbe|\xe2\x80\xae|\xe2\x80x",
+        "osc \x1b]0;trace\x07 c1 \x9b" "31m \xff\xfe\x02 end"};
+    const std::string utf8Row = "u8 \u2022\u03b5\U0001D400|\u252c\u00a2|\u03b1\u00e9\u00f3|\u03c6\u00e1\u00c7|"
+        "\u03a3\u2555\u00a1|\u2560\u00fc|\u2229\u2510\u255b|\u0393\u00c7\u00ab|\u0393\u00c7x";
+    dir.Write("listing.lrt", StateHeader(0) + "\n" + lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n" +
+                                 lines[3] + "\n");
+    dir.Write("trace.txt", lines[4] + "\n");
+    for (const std::string locale : {"C.UTF-8", "C"}) {
+        Browse({25, 80, "xterm-256color", locale}, "State    0 of    0: Next Token: NULL");
+        for (std::size_t line = 0; line < lines.size(); ++line) {
+            const int row = line < 4 ? int(line) + 1 : kTraceRow;
+            if (row == 4 && locale != "C") {
+                EXPECT_EQ(terminal->Row(row), utf8Row);
+                continue;
+            }
+            for (std::size_t column = 0; column < lines[line].size(); ++column) {
+                const unsigned char byte = static_cast<unsigned char>(lines[line][column]);
+                const char32_t shown = terminal->Character(row, int(column));
+                const bool plain = byte >= 0x20 && byte < 0x7f, c = locale == "C";
+                EXPECT_TRUE(plain ? shown == byte : c ? shown == U'?' : shown >= 0xA0)
+                    << locale << " row " << row << " column " << column;
+            }
+        }
+        EXPECT_EQ(terminal->Colour(1, 8, false), -1);  // "CD" after the CSI
+        for (const char* raw : {"\x1b]0;pwned", "\x1b[31mCD", "EF\x1b[2J", "\x07" "EF", "\f", "\x1b]52;",
+                                "\x9b" "2J", "\x1b]0;trace", "\x9b" "31m", "\xc2\x9b", "\xe2\x80\xae"}) {
+            EXPECT_EQ(terminal->Output().find(raw), std::string::npos) << testing::PrintToString(std::string(raw));
+        }
+        terminal->Press("\x1b");
+        ExpectExit(0);
     }
 }
 

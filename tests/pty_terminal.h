@@ -31,15 +31,12 @@ public:
     static constexpr int kNoExit = -1000;  // WaitForExit: still running after 5 s
 
     explicit PtyTerminal(Options options) : options_(std::move(options)), vterm_(vterm_new(options_.rows, options_.columns)) {
-        static const VTermScreenCallbacks callbacks = [] {
-            VTermScreenCallbacks made{};
-            made.settermprop = [](VTermProp prop, VTermValue* value, void* self) {
-                if (prop == VTERM_PROP_ALTSCREEN) static_cast<PtyTerminal*>(self)->alternateScreen_ = value->boolean != 0;
-                return 1;
-            };
-            made.bell = [](void* self) { return ++static_cast<PtyTerminal*>(self)->bells_, 1; };
-            return made;
-        }();
+        static VTermScreenCallbacks callbacks{};
+        callbacks.settermprop = [](VTermProp prop, VTermValue* value, void* self) {
+            if (prop == VTERM_PROP_ALTSCREEN) static_cast<PtyTerminal*>(self)->alternateScreen_ = value->boolean != 0;
+            return 1;
+        };
+        callbacks.bell = [](void* self) { return ++static_cast<PtyTerminal*>(self)->bells_, 1; };
         vterm_set_utf8(vterm_, 1);
         VTermScreen* screen = vterm_obtain_screen(vterm_);
         vterm_screen_set_callbacks(screen, &callbacks, this);
@@ -69,8 +66,7 @@ public:
         if ((pid_ = fork()) == 0) {
             if (login_tty(slave_) != 0) _exit(126);
             sigset_t none;
-            sigemptyset(&none);
-            sigprocmask(SIG_SETMASK, &none, nullptr);
+            sigprocmask(SIG_SETMASK, (sigemptyset(&none), &none), nullptr);
             for (int number : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGPIPE, SIGWINCH}) signal(number, SIG_DFL);
             if (options_.ignoreHangup) signal(SIGHUP, SIG_IGN);
             for (const char* name : {"LINES", "COLUMNS", "ESCDELAY", "TERMINFO", "LC_CTYPE"}) unsetenv(name);
@@ -108,10 +104,8 @@ public:
     }
     bool WaitFor(const std::function<bool()>& holds) {  // at most 5 s, reading the screen on
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        for (; !holds(); Pump(5)) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-        }
-        return true;
+        while (!holds() && std::chrono::steady_clock::now() < deadline) Pump(5);
+        return holds();
     }
     bool WaitForText(int row, const std::string& text) {
         return WaitFor([&] { return Row(row).find(text) != std::string::npos; });

@@ -173,20 +173,4 @@ TEST(Readers, FormatRules) {
     ResetProgramState();
 }
 
-TEST(Readers, AListingCutShortWhileOpenLoadsNoLinesOfOtherStates) {
-    TempDir dir;
-    for (const std::string& shorter : {Listing({3, 4}), std::string()}) {
-        ResetProgramState();
-        ASSERT_TRUE(OpenListing(dir, Listing({3, 40, 5})));
-        dir.Write("yy.lrt", shorter);
-        nState = 1;
-        LoadLRT();
-        EXPECT_LE(nLRTLines, 40u);
-        for (uint32_t i = 0; i < nLRTLines; ++i) {
-            EXPECT_EQ(szLRT[i].data(), i == 0 ? StateHeader(1) : "state 1 line " + std::to_string(i));
-        }
-    }
-    ResetProgramState();
-}
-
 }  // namespace

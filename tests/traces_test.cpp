@@ -108,15 +108,12 @@ TEST_P(Generators, KwtFollowsEveryRealTraceStateByState) {
         }
         const std::vector<Outcome> steps = Walk(files);
         ASSERT_EQ(steps.size(), pieces.size()) << input;
-        const auto seen = [](const Outcome& step) {
-            return std::make_tuple(std::get<1>(step.first), std::get<0>(step.first), std::get<3>(step.first),
-                                   std::get<2>(step.second));
-        };
         for (std::size_t i = 0; i < pieces.size(); ++i) {
-            const std::string state = std::to_string(pieces[i].second.first);
-            ASSERT_EQ(seen(steps[i]), std::make_tuple(pieces[i].first, uint32_t(pieces[i].second.first),
-                                                      (GetParam() ? "State " : "state ") + state, pieces[i].second.second))
-                << input << " step " << i;
+            const auto& [line, says] = pieces[i];
+            const auto& [shown, read] = steps[i];
+            const std::string header = (GetParam() ? "State " : "state ") + std::to_string(says.first);
+            ASSERT_EQ(std::make_tuple(std::get<1>(shown), long(std::get<0>(shown)), std::get<3>(shown), std::get<2>(read)),
+                      std::make_tuple(line, says.first, header, says.second)) << input << " step " << i;
         }
         // Back to the first step (the walk ended with a step past the end): each replays its line,
         // state and block; the lookahead stays the newest.

@@ -1,11 +1,10 @@
 // The Windows console layer on the console this test runs in: cells written and read back, fills,
-// attributes, key records and the system's error text. (scripts/windows-test.sh: the question.)
+// attributes and key records. (scripts/windows-test.sh: the report and its question.)
 #include <gtest/gtest.h>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <sstream>
 #include <string>
 #include <tuple>
 
@@ -87,14 +86,6 @@ TEST(ConsoleWin32, KeyRecordsDownAndUpAndOtherEvents) {
     ASSERT_TRUE(ConsoleDiscardInput(In()));  // drops the last key-down
     WriteKey(VK_F1, true);
     EXPECT_EQ(NextOwnEvent().virtualKey, VirtualKey::kF1);
-}
-
-TEST(ConsoleWin32, ErrorTextComesInLinesOfAtMost40) {
-    char* text = ConsoleErrorText(ERROR_FILE_NOT_FOUND);
-    ASSERT_NE(text, nullptr);
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.find_last_not_of('\r') + 1, 40u) << line;
-    ConsoleFreeErrorText(text);
 }
 
 }  // namespace
