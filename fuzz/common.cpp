@@ -4,19 +4,15 @@
 
 static bool expandMarks = true;
 
-std::string fuzz::Expand(const uint8_t* data, std::size_t size, std::size_t repeatTo) {
+std::string fuzz::Expand(const uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
+    if (!expandMarks || size < 3 || data[0] != 0xFE) return bytes;
     std::string text;
-    if (expandMarks && size >= 3 && data[0] == 0xFE) {
-        const std::size_t lineLength = data[2] % 97u;  // 96: one line without an end
-        while (text.size() < 64u * 1024 - 256 + data[1]) {
-            text += lineLength < 96 && text.size() % (lineLength + 1) == lineLength ? '\n' : 'p';
-        }
-        return text + bytes.substr(3);
+    const std::size_t lineLength = data[2] % 97u;  // 96: one line without an end
+    while (text.size() < 64u * 1024 - 256 + data[1]) {
+        text += lineLength < 96 && text.size() % (lineLength + 1) == lineLength ? '\n' : 'p';
     }
-    if (!expandMarks || size < 2 || data[0] != 0xFD) return bytes;
-    while (text.size() < repeatTo) text += bytes.substr(1);
-    return text;
+    return text + bytes.substr(3);
 }
 
 int fuzz::StartFuzzing() {

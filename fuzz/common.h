@@ -15,11 +15,10 @@
 
 namespace fuzz {
 
-// The file bytes for a seed; two leading marks make large files of small seeds: 0xFE b c rest:
+// The file bytes for a seed. A leading mark makes a large file of a small seed: 0xFE b c rest is
 // 64 KB of filler lines (line length from c), so that the reader's chunk boundary falls `256 - b`
-// bytes into `rest`; 0xFD rest: `rest` repeated to at least `repeatTo` bytes, to fill tables.
-// Once StartFuzzing ran, inputs are taken as they are, which keeps runs fast.
-std::string Expand(const uint8_t* data, std::size_t size, std::size_t repeatTo);
+// bytes into `rest`. Once StartFuzzing ran, inputs are taken as they are, which keeps runs fast.
+std::string Expand(const uint8_t* data, std::size_t size);
 int StartFuzzing();  // also sends stdout, the readers' progress, to /dev/null
 
 #ifdef KWT_TEXT_FROM_MEMORY

@@ -23,7 +23,7 @@ static void CheckBlock(const std::vector<fuzz::Piece>& pieces, uint32_t state) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::StartFuzzing(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    const std::string bytes = fuzz::Expand(data, size, 1024 * 1024);  // past 65,536 headers
+    const std::string bytes = fuzz::Expand(data, size);
     int64_t end = 0;
     const std::vector<fuzz::Piece> pieces = fuzz::ModelPieces(bytes, &end);
     TextClose(pfileLRT);  // the tables need no clearing: OpenLRT starts them anew

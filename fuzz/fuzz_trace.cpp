@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                                  "    \"==\" (261) 2\n    '(' (40) 3\nNonterminals, with rules where they appear\n";
     for (int k = 0; pfileLRT == nullptr && k < 12; ++k) listing += "State " + std::to_string(k) + "\n\n  x\n";
     if (pfileLRT == nullptr) fuzz::Serve(listing), FUZZ_CHECK(OpenLRT("calc.output") && sSymbols == 4);
-    const std::string bytes = fuzz::Expand(data, size, 16 * 1024);
+    const std::string bytes = fuzz::Expand(data, size);
     int64_t end = 0;
     const std::vector<fuzz::Piece> pieces = fuzz::ModelPieces(bytes, &end);
     CloseTrace();

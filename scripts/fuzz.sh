@@ -10,9 +10,9 @@
 # their bounds, each state's block is exactly its part of the file, every
 # step of a trace shows a known state and a bounded token name, and lines
 # read back the same after a seek. Seeds and dictionaries are in
-# fuzz/corpus/; the seeds' 0xFE and 0xFD marks (see Expand) make files past
-# the 64 KiB chunk and the table limits, and ctest replays every seed
-# (tests/CMakeLists.txt). While fuzzing, inputs are taken as they are and
+# fuzz/corpus/; a seed's 0xFE mark (see Expand) makes a file past the 64 KiB
+# chunk, and ctest replays every seed (tests/CMakeLists.txt); the table
+# limits are reader rows in tests/readers_test.cpp. While fuzzing, inputs are taken as they are and
 # kept short, which keeps a run at thousands of inputs a second.
 #
 #   scripts/fuzz.sh [seconds]   fuzz each target for `seconds` (default 60)

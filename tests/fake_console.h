@@ -37,10 +37,9 @@ int Beeps();
 // thrown away by the discard that ends the pause, unless read first.
 void PushKey(uint16_t virtualKey, bool keyDown = true, bool typedDuringPause = false);
 void PushNonKey();
-// Key presses for typed text, decoded as the terminal console decodes them: \r Enter, \x1b Esc,
-// \b Backspace, + - ? and 1 2 3 7 8 9 their keypad and F1 keys, letters and other digits their own
-// keys; printable characters also carry the character they type. For tests only: < > PgUp and
-// PgDn, [ ] Home and End, ^ _ Up and Down.
+// Key presses for typed text, decoded as the terminal console decodes them: \r Enter, \x1b Esc, \b Backspace, + - ?
+// and 1 2 3 7 8 9 their keypad and F1 keys, letters and other digits their own keys; printable characters also carry
+// the character they type. For tests only: < > PgUp and PgDn, [ ] Home and End, ^ _ Up and Down.
 void PushText(const std::string& text);
 
 void AnswerNext(bool yes);  // the answer to the next question; unanswered ones get no

@@ -17,8 +17,7 @@ namespace vk = VirtualKey;
 
 namespace {
 
-// Rows 0-23 as the screen leaves them: all 80 columns. The status row
-// never writes column 79.
+// Rows 0-23 as the screen leaves them: all 80 columns. The status row never writes column 79.
 std::string Field(const std::string& text, std::size_t width = 80) { return (text + std::string(width, ' ')).substr(0, width); }
 std::string Shown(const fake::Screen& screen, int row) { return screen.Row(row).substr(0, row == kStatusRow ? 79 : 80); }
 std::string Shown(int row) { return Shown(fake::Now(), row); }
@@ -68,9 +67,8 @@ protected:
     uint16_t scroll = 0;
 };
 
-// Text of an earlier screen everywhere, in a console wider than 80 columns:
-// each repaint writes every cell of rows 0-23 up to column 79, nothing past
-// it, nor the bottom-right cell of the 80-column screen.
+// Text of an earlier screen everywhere, in a console wider than 80 columns: each repaint writes every cell of rows
+// 0-23 up to column 79, nothing past it, nor the bottom-right cell of the 80-column screen.
 void FillWithHashes() {
     fake::Reset(100, 25);
     uint32_t filled = 0;

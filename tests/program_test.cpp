@@ -119,9 +119,8 @@ protected:
     std::unique_ptr<PtyTerminal> terminal;
 };
 
-// The alternate screen where the terminal has one, in its own colours; the hint bar grey on
-// cyan and help black on bright white, or as near as the terminal allows. The start-up lines
-// stay on the normal screen.
+// The alternate screen where the terminal has one, in its own colours; the hint bar grey on cyan and help black on
+// bright white, or as near as the terminal allows. The start-up lines stay on the normal screen.
 TEST_F(Terminal, ColoursAsTheTerminalAllows) {
     const struct { const char* term; bool alternate; int barFore, barBack, helpFore, helpBack; } rows[] = {
         {"xterm-256color", true, 7, 6, 0, 15}, {"xterm", true, 7, 6, 0, 7}, {"vt100", false, -1, -1, -1, -1}};

@@ -7,11 +7,10 @@
 
 namespace {
 
-// `reader`: 'h' a token header; 'l' a listing (every state's block); 't' a
-// trace whose first line is shown, then, with state 2 shown, return state 1 and
-// token 11, the rest read and interpreted (the last line once more as a replay
-// reads it), over 10 states after bison's terminals; 'n' the name of the token
-// before '|' with the header after it. `read` is what the reader made of it.
+// `reader`: 'h' a token header; 'l' a listing (every state's block); 't' a trace whose first line is shown, then,
+// with state 2 shown, return state 1 and token 11, the rest read and interpreted (the last line once more as a replay
+// reads it), over 10 states after bison's terminals; 'n' the name of the token before '|' with the header after it.
+// `read` is what the reader made of it.
 struct FormatRow { char reader; std::string input, read; };
 
 // `count` lines made by `line`, built in code so that tables fill cheaply.

@@ -27,8 +27,7 @@ const char* const kErrorInputs[] = {"error-pops.calc", "error-at-end.calc", "err
 
 struct TraceFiles { std::string listing, header, trace; };
 
-// Builds the calculator with `generator` in a directory of `dir` (once per `dir`) and traces it
-// on examples/`input`.
+// Builds the calculator with `generator` in a directory of `dir` (once per `dir`) and traces it on examples/`input`.
 TraceFiles RealTrace(const TempDir& dir, int generator, const std::string& input) {
     const Generator& made = kGenerators[generator];
     const std::string work = dir.Path(made.name) + "/", stem = work + made.stem;
@@ -128,9 +127,8 @@ TEST_P(Generators, KwtFollowsEveryRealTraceStateByState) {
 INSTANTIATE_TEST_SUITE_P(RealRuns, Generators, ::testing::Range(0, kGeneratorCount),
                          [](const auto& info) { return std::string(kGenerators[info.param].name); });
 
-// kwt's own trace. Line 7 is three pieces: "split" straddles the first two
-// and so lies in no piece, "after" is in the third. Line 10 ends in CR LF.
-// Two matches of alpha cannot be seen: one after a NUL byte, one past 0x1A.
+// kwt's own trace. Line 7 is three pieces: "split" straddles the first two and so lies in no piece, "after" is in the
+// third. Line 10 ends in CR LF. Two matches of alpha cannot be seen: one after a NUL byte, one past 0x1A.
 const std::string kOwnTrace = std::string(
     "at state 1, next token 258\nat state 2, next token 257\nreading IDENT alpha\n"
     "at state 3, next token 43\nerror: pop state 3, recover state 2\nerror: pop state 2, recover state 1\n"

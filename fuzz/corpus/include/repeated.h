@@ -1,2 +1,0 @@
-ý#define R 1
-#DEFINE S -2
