@@ -1,30 +1,13 @@
 #include "fake_console.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <deque>
 
 #include "platform/error_text.h"
 #include "platform/layout.h"
 
 namespace fake {
 namespace {
-
-struct Record { ConsoleEvent event; bool typedDuringPause; };
-
-struct State {
-    Screen screen;
-    int height = 25, row = 0, column = 0, beeps = 0, failingDiscards = 0;
-    ConsoleAttribute attribute = 0x07;
-    bool systemText = true;
-    std::deque<Record> input;
-    std::deque<bool> answers;
-    std::vector<std::string> questions;
-    std::vector<Screen> waits;
-} state;
-
-int inputObject, outputObject;  // only their addresses matter
 
 bool Inside(int column, int row) { return column >= 0 && row >= 0 && column < state.screen.width && row < state.height; }
 
@@ -38,40 +21,6 @@ bool Fill(uint32_t count, int column, int row, uint32_t* filled, Paint paint) {
 }
 
 }  // namespace
-
-void Reset(int width, int height, ConsoleAttribute attribute) {
-    state = State{};
-    state.screen = Screen{width, std::vector<Cell>(std::size_t(width * height), Cell{' ', attribute})};
-    state.height = height, state.attribute = attribute;
-}
-
-ConsoleHandle Input() { return &inputObject; }
-ConsoleHandle Output() { return &outputObject; }
-const Screen& Now() { return state.screen; }
-const std::vector<Screen>& Waits() { return state.waits; }
-ConsoleAttribute CurrentAttribute() { return state.attribute; }
-int Beeps() { return state.beeps; }
-void PushKey(uint16_t key, bool down, bool typedDuringPause) { state.input.push_back({{true, down, key}, typedDuringPause}); }
-void PushNonKey() { state.input.push_back({{}, false}); }
-
-void PushText(const std::string& text) {
-    namespace vk = VirtualKey;
-    static const std::string typed = "\r\x1b\b\x7f +-?123789<>[]^_";
-    static const uint16_t keys[] = {vk::kEnter, vk::kEscape, vk::kBack, vk::kBack, vk::kSpace, vk::kAdd, vk::kSubtract,
-        vk::kF1, vk::kNumpad1, vk::kNumpad2, vk::kNumpad3, vk::kNumpad7, vk::kNumpad8, vk::kNumpad9, vk::kPageUp,
-        vk::kPageDown, vk::kHome, vk::kEnd, vk::kUp, vk::kDown};
-    for (const char c : text) {
-        const auto letter = static_cast<unsigned char>(c);
-        uint16_t key = std::isalnum(letter) ? uint16_t(std::toupper(letter)) : vk::kOther;
-        if (typed.find(c) != std::string::npos) key = keys[typed.find(c)];
-        state.input.push_back({{true, true, key, c >= 0x20 && c <= 0x7E ? c : '\0'}, false});
-    }
-}
-void AnswerNext(bool yes) { state.answers.push_back(yes); }
-const std::vector<std::string>& Questions() { return state.questions; }
-void WithoutSystemText() { state.systemText = false; }
-void FailDiscards(int count) { state.failingDiscards = count; }
-
 }  // namespace fake
 
 using fake::state;

@@ -2,7 +2,9 @@
 // records, yes/no answers, and a copy of the screen taken whenever the program waits for input.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -23,28 +25,51 @@ struct Screen {
     }
 };
 
-// A blank buffer of `width` x `height` cells in `attribute`, the cursor at
-// (0, 0), no input, no answers, nothing recorded.
-void Reset(int width = 80, int height = 25, ConsoleAttribute attribute = 0x07);
-ConsoleHandle Input();
-ConsoleHandle Output();
-const Screen& Now();
-const std::vector<Screen>& Waits();  // the screen at each read of an input record, oldest first
-ConsoleAttribute CurrentAttribute();
-int Beeps();
+// Input records are read in order. One typed during a pause after a key is thrown away by the
+// discard that ends the pause, unless read first.
+struct Record { ConsoleEvent event; bool typedDuringPause; };
 
-// Input records, read in order. One typed during a pause after a key is
-// thrown away by the discard that ends the pause, unless read first.
-void PushKey(uint16_t virtualKey, bool keyDown = true, bool typedDuringPause = false);
-void PushNonKey();
+inline struct State {
+    Screen screen;
+    int height = 25, row = 0, column = 0, beeps = 0, failingDiscards = 0;  // failing: with EBADF
+    ConsoleAttribute attribute = 0x07;
+    bool systemText = true;                // false: the system has no text for error codes
+    std::deque<Record> input;
+    std::deque<bool> answers;              // to the next questions; unanswered ones get no
+    std::vector<std::string> questions;
+    std::vector<Screen> waits;             // the screen at each read of an input record, oldest first
+} state;
+
+// A blank buffer of `width` x `height` cells in `attribute`, the cursor at (0, 0), no input, no
+// answers, nothing recorded.
+inline void Reset(int width = 80, int height = 25, ConsoleAttribute attribute = 0x07) {
+    state = State{};
+    state.screen = Screen{width, std::vector<Cell>(std::size_t(width * height), Cell{' ', attribute})};
+    state.height = height, state.attribute = attribute;
+}
+inline ConsoleHandle Input() { static int object; return &object; }  // only the addresses matter
+inline ConsoleHandle Output() { static int object; return &object; }
+inline const Screen& Now() { return state.screen; }
+inline const std::vector<Screen>& Waits() { return state.waits; }
+inline void PushKey(uint16_t key, bool down = true, bool typedDuringPause = false) {
+    state.input.push_back({{true, down, key}, typedDuringPause});
+}
+
 // Key presses for typed text, decoded as the terminal console decodes them: \r Enter, \x1b Esc, \b Backspace, + - ?
 // and 1 2 3 7 8 9 their keypad and F1 keys, letters and other digits their own keys; printable characters also carry
 // the character they type. For tests only: < > PgUp and PgDn, [ ] Home and End, ^ _ Up and Down.
-void PushText(const std::string& text);
-
-void AnswerNext(bool yes);  // the answer to the next question; unanswered ones get no
-const std::vector<std::string>& Questions();
-void WithoutSystemText();      // the system has no text for error codes
-void FailDiscards(int count);  // the next `count` input discards fail with EBADF
+inline void PushText(const std::string& text) {
+    namespace vk = VirtualKey;
+    static const std::string typed = "\r\x1b\b\x7f +-?123789<>[]^_";
+    static const uint16_t keys[] = {vk::kEnter, vk::kEscape, vk::kBack, vk::kBack, vk::kSpace, vk::kAdd, vk::kSubtract,
+        vk::kF1, vk::kNumpad1, vk::kNumpad2, vk::kNumpad3, vk::kNumpad7, vk::kNumpad8, vk::kNumpad9, vk::kPageUp,
+        vk::kPageDown, vk::kHome, vk::kEnd, vk::kUp, vk::kDown};
+    for (const char c : text) {
+        const auto letter = static_cast<unsigned char>(c);
+        uint16_t key = std::isalnum(letter) ? uint16_t(std::toupper(letter)) : vk::kOther;
+        if (typed.find(c) != std::string::npos) key = keys[typed.find(c)];
+        state.input.push_back({{true, true, key, c >= 0x20 && c <= 0x7E ? c : '\0'}, false});
+    }
+}
 
 }  // namespace fake

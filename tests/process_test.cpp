@@ -112,9 +112,9 @@ TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
     EXPECT_EQ(nState, 1u + (kSteps - kKept + 1) % 3);
     Next(kKept - 1);
     EXPECT_EQ(Shown(23), Field(trace[kSteps]));
-    EXPECT_EQ(fake::Beeps(), 0);
+    EXPECT_EQ(fake::state.beeps, 0);
     Next();
-    EXPECT_EQ(fake::Beeps(), 1);
+    EXPECT_EQ(fake::state.beeps, 1);
 }
 
 // States of 30, 23, 24 and 2 lines; the trace is kTrace. After the keys
@@ -150,7 +150,7 @@ TEST_F(Process, KeyTable) {
         const std::string status = row.traceLine == -2 ? "State    0 of   -1" : Status(int(row.state), "");
         EXPECT_EQ(shown.Row(24).substr(0, 18), status.substr(0, 18));
         EXPECT_EQ(Shown(shown, 0), row.traceLine == -2 ? Field("") : Field(Line(int(row.state), row.scroll)));
-        EXPECT_EQ(fake::Beeps(), row.bells);
+        EXPECT_EQ(fake::state.beeps, row.bells);
         if (row.traceLine >= 0) {
             EXPECT_EQ(Shown(shown, 23), Field(kTrace[std::size_t(row.traceLine)]));
         }
@@ -161,7 +161,7 @@ TEST_F(Process, OnlyKeyDownOfEscEndsAndKeysTypedDuringThePauseAreDropped) {
     fake::PushKey(vk::kPageDown);
     fake::PushKey(vk::kPageDown, false, true);
     fake::PushKey(vk::kPageDown, true, true);
-    fake::PushNonKey();
+    fake::state.input.push_back({});
     fake::PushKey(vk::kEscape, false);
     Run("");
     EXPECT_EQ(nState, 1u);
@@ -171,15 +171,15 @@ TEST_F(Process, OnlyKeyDownOfEscEndsAndKeysTypedDuringThePauseAreDropped) {
 // The discards at help's pause and end and the loop's pause and end all
 // fail here: each is reported with a line of its own.
 TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
-    fake::FailDiscards(4);
-    for (int i = 0; i < 4; ++i) fake::AnswerNext(true);
+    fake::state.failingDiscards = 4;
+    fake::state.answers.assign(4, true);
     Run("?\x1b>");  // the Esc closes help; PgDn and the last Esc are never read
     EXPECT_EQ(nState, 0u);
     EXPECT_EQ(fake::Waits().size(), 2u);
     EXPECT_EQ(Shown(fake::Waits()[1], 0), Field("ZORVEX DEBUGGER"));
-    ASSERT_EQ(fake::Questions().size(), 4u);
+    ASSERT_EQ(fake::state.questions.size(), 4u);
     std::set<std::string> lines;
-    for (const std::string& report : fake::Questions()) {
+    for (const std::string& report : fake::state.questions) {
         EXPECT_EQ(report.rfind("process: Error 9 from FlushConsoleInputBuffer on line ", 0), 0u) << report;
         lines.insert(report.substr(0, report.find(':', 50)));
     }
@@ -207,9 +207,9 @@ TEST_F(Process, TheConsoleColoursComeBack) {
     fake::Reset(80, 25, 0x1E);
     fake::PushText("\x1b");
     RunConsole(fake::Input(), fake::Output());
-    EXPECT_EQ(fake::CurrentAttribute(), 0xF0);
+    EXPECT_EQ(fake::state.attribute, 0xF0);
     RestoreConsole(fake::Input(), fake::Output());
-    EXPECT_EQ(fake::CurrentAttribute(), 0x1E);
+    EXPECT_EQ(fake::state.attribute, 0x1E);
 }
 
 // The report names the call and gives the system's text, wrapped at blanks into 40 columns, or
@@ -217,12 +217,12 @@ TEST_F(Process, TheConsoleColoursComeBack) {
 TEST(Report, NamesTheCallAndGivesTheSystemTextThenAsks) {
     fake::Reset();
     for (const bool systemText : {true, false}) {
-        if (!systemText) fake::WithoutSystemText();
-        fake::AnswerNext(true), fake::AnswerNext(true);
+        fake::state.systemText = systemText;
+        fake::state.answers.assign(2, true);
         perr("unit", 12, "ReadConsoleInput", 5);
         perr("unit", 12, std::string(3000, 'L').c_str(), 5);
     }
-    const std::vector<std::string>& asked = fake::Questions();
+    const std::vector<std::string>& asked = fake::state.questions;
     ASSERT_EQ(asked.size(), 4u);
     EXPECT_EQ(asked[0], "unit: Error 5 from ReadConsoleInput on line 12:\n" + WrapText(std::strerror(5)) +
                             "\n\nContinue execution?");

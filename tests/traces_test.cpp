@@ -69,7 +69,7 @@ std::vector<Outcome> Walk(const TraceFiles& files, std::size_t most = SIZE_MAX) 
     uint16_t scroll = 0;
     BeginSteps(fake::Output(), scroll);
     std::vector<Outcome> steps{Now()};
-    while (steps.size() <= most && (NextStep(fake::Output(), scroll), fake::Beeps() == 0)) steps.push_back(Now());
+    while (steps.size() <= most && (NextStep(fake::Output(), scroll), fake::state.beeps == 0)) steps.push_back(Now());
     return steps;
 }
 
@@ -217,7 +217,7 @@ TEST(Search, JumpsLandWhereSteppingWouldAndMissesChangeNothing) {
             want.Press(keys);
             // A step back shows its step; the lookahead and the return state stay the newest step's.
             EXPECT_EQ(Now(), std::make_pair(steps[want.history[want.at]].first, steps[want.history.back()].second));
-            EXPECT_EQ(fake::Beeps(), want.beeps);
+            EXPECT_EQ(fake::state.beeps, want.beeps);
             EXPECT_EQ(fake::Waits().back().Row(kStatusRow).substr(0, want.note.size()), want.note);
         }
     }
@@ -232,7 +232,7 @@ TEST(Search, EscDuringALongSearchLeavesEverythingAsItWas) {
         for (int copied = 0; copied < lines; copied += 2) trace += "at state 1, next token 257\nat state 2, next token 258\n";
         const TraceFiles files = OwnFiles(dir, trace + "error: pop state 1, recover state 2 target\n");
         Type(files, keys, true);
-        const auto got = std::make_tuple(Now(), sStateCursor, sStateTop, fake::Beeps());  // before Walk reopens
+        const auto got = std::make_tuple(Now(), sStateCursor, sStateTop, fake::state.beeps);  // before Walk reopens
         EXPECT_EQ(got, std::make_tuple(Walk(files, 1)[1], 1, 2, 0)) << keys << " on " << lines << " lines";
     }
 }
