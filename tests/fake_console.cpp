@@ -6,24 +6,20 @@
 #include "platform/error_text.h"
 #include "platform/layout.h"
 
-namespace fake {
-namespace {
+using fake::state;
 
-bool Inside(int column, int row) { return column >= 0 && row >= 0 && column < state.screen.width && row < state.height; }
+static bool Inside(int column, int row) {
+    return column >= 0 && row >= 0 && column < state.screen.width && row < state.height;
+}
 
 // Paints `count` cells from (column, row) on, across rows, to the buffer's end.
 template <typename Paint>
-bool Fill(uint32_t count, int column, int row, uint32_t* filled, Paint paint) {
+static bool Fill(uint32_t count, int column, int row, uint32_t* filled, Paint paint) {
     if (!Inside(column, row)) return errno = EINVAL, false;
     std::size_t at = std::size_t(row * state.screen.width + column);
     for (*filled = 0; *filled < count && at < state.screen.cells.size(); ++*filled) paint(state.screen.cells[at++]);
     return true;
 }
-
-}  // namespace
-}  // namespace fake
-
-using fake::state;
 
 ConsoleHandle ConsoleInputHandle() { return fake::Input(); }
 ConsoleHandle ConsoleOutputHandle() { return fake::Output(); }
@@ -32,7 +28,7 @@ bool ConsoleGetBufferInfo(ConsoleHandle, ConsoleBufferInfo* info) {
 }
 
 bool ConsoleSetCursor(ConsoleHandle, int column, int row) {
-    if (!fake::Inside(column, row)) return errno = EINVAL, false;
+    if (!Inside(column, row)) return errno = EINVAL, false;
     return state.row = row, state.column = column, true;
 }
 
@@ -45,11 +41,11 @@ bool ConsoleWrite(ConsoleHandle, const char* text, std::size_t length) {
 }
 
 bool ConsoleFillCharacter(ConsoleHandle, char c, uint32_t count, int column, int row, uint32_t* filled) {
-    return fake::Fill(count, column, row, filled, [c](fake::Cell& cell) { cell.character = (unsigned char)c; });
+    return Fill(count, column, row, filled, [c](fake::Cell& cell) { cell.character = (unsigned char)c; });
 }
 bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t count, int column, int row,
                           uint32_t* filled) {
-    return fake::Fill(count, column, row, filled, [attribute](fake::Cell& cell) { cell.attribute = attribute; });
+    return Fill(count, column, row, filled, [attribute](fake::Cell& cell) { cell.attribute = attribute; });
 }
 bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) { return state.attribute = attribute, true; }
 

@@ -13,8 +13,6 @@
 #include "platform/error_text.h"
 #include "support.h"
 
-namespace vk = VirtualKey;
-
 namespace {
 
 // Rows 0-23 as the screen leaves them: all 80 columns. The status row never writes column 79.
@@ -158,18 +156,17 @@ TEST_F(Process, KeyTable) {
 }
 
 TEST_F(Process, OnlyKeyDownOfEscEndsAndKeysTypedDuringThePauseAreDropped) {
-    fake::PushKey(vk::kPageDown);
-    fake::PushKey(vk::kPageDown, false, true);
-    fake::PushKey(vk::kPageDown, true, true);
+    fake::PushKey(VirtualKey::kPageDown);
+    fake::PushKey(VirtualKey::kPageDown, false, true);
+    fake::PushKey(VirtualKey::kPageDown, true, true);
     fake::state.input.push_back({});
-    fake::PushKey(vk::kEscape, false);
+    fake::PushKey(VirtualKey::kEscape, false);
     Run("");
     EXPECT_EQ(nState, 1u);
     EXPECT_EQ(fake::Waits().size(), 4u);
 }
 
-// The discards at help's pause and end and the loop's pause and end all
-// fail here: each is reported with a line of its own.
+// The discards at help's pause and end and the loop's pause and end all fail: each is reported with its own line.
 TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
     fake::state.failingDiscards = 4;
     fake::state.answers.assign(4, true);
@@ -186,28 +183,24 @@ TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
     EXPECT_EQ(lines.size(), 4u);
 }
 
-TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStays) {
-    const fake::Screen& shown = Run("> < ");
+TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStaysAndTheConsoleColoursComeBack) {
+    fake::Reset(80, 25, 0x1E);
+    fake::PushText("> < \x1b");
+    RunConsole(fake::Input(), fake::Output());
+    const fake::Screen& shown = fake::Waits().back();
     EXPECT_EQ(shown.Row(24).substr(0, 23) + shown.Row(24).substr(25, 15) + shown.Row(24).substr(42, 24),
               "PgUp/PgDn: Change StateUp/Down: ScrollKeypad +/-: Program Step");
     std::string colours;  // b: the bar's grey on cyan, w: black on white, n: never written
     for (int column = 0; column < 80; ++column) {
-        colours += "bwn?"[std::string("\x37\xF0\x07").find(char(shown.At(24, column).attribute))];
+        colours += "bwn?"[std::string("\x37\xF0\x1E").find(char(shown.At(24, column).attribute))];
     }
     const std::string b23(23, 'b'), b15(15, 'b'), b24(24, 'b'), w13(13, 'w');
     EXPECT_EQ(colours, b23 + "ww" + b15 + "ww" + b24 + w13 + "n");
     EXPECT_EQ(shown.At(0, 0).attribute, 0xF0);  // repainted after the bar
     EXPECT_EQ(shown.At(23, 79).attribute, 0xF0);
-    // The loop ends on a clear screen in the colours it left.
+    // The loop ends on a clear screen in the colours it left; the console's own come back after.
     EXPECT_EQ(fake::Now().Row(24), std::string(80, ' '));
     EXPECT_EQ(fake::Now().At(24, 79).attribute, 0xF0);
-}
-
-TEST_F(Process, TheConsoleColoursComeBack) {
-    fake::Reset(80, 25, 0x1E);
-    fake::PushText("\x1b");
-    RunConsole(fake::Input(), fake::Output());
-    EXPECT_EQ(fake::state.attribute, 0xF0);
     RestoreConsole(fake::Input(), fake::Output());
     EXPECT_EQ(fake::state.attribute, 0x1E);
 }

@@ -24,18 +24,16 @@ const std::string kBanner = "Zorvex DeBugger [KWT], Version 2.0\n"
 const std::string kUsage = kBanner +
     "Need the name of the YACC include file. Exiting\nexample: " KWT_BINARY " kwt.err yy.lrt yytab.h\n";
 const std::string kIndexed = kBanner + "Reading the state file...\nState    3\n";
+const std::string kNoHeader = kBanner + "Cannot read YACC include file. Exiting\n";
 
-// Arguments use $T (a trace), $L (a listing of 3 states), $H (a header),
-// $D (a directory), $E (the examples directory); stdin is /dev/null.
-// `out`: all of stdout, or its start when it ends with "..."; `err`: a part of stderr.
+// Arguments use $T (a trace), $L (a listing of 3 states), $H (a header), $D (a directory), $E (the examples
+// directory); stdin is /dev/null. `out`: all of stdout, or its start when it ends with "..."; `err`: a part of stderr.
 struct ProgramRow { const char* arguments; int status; std::string out, err; };
 
 const ProgramRow kProgramRows[] = {
     {"", 1, kUsage, ""}, {"$T $L", 1, kUsage, ""},
-    {"$T $L $D/absent.h", 2, kBanner + "Cannot read YACC include file. Exiting\n",
-     "Cannot open file!: No such file or directory\n"},
-    {"$T $L $D/empty.h", 2, kBanner + "Cannot read YACC include file. Exiting\n", ""},
-    {"$T $L $D", 2, kBanner + "Cannot read YACC include file. Exiting\n", "Is a directory"},
+    {"$T $L $D/absent.h", 2, kNoHeader, "Cannot open file!: No such file or directory\n"},
+    {"$T $L $D/empty.h", 2, kNoHeader, ""}, {"$T $L $D", 2, kNoHeader, "Is a directory"},
     {"$T $D/absent.lrt $H", 3, kBanner,
      "Cannot open YACC LRT file! Use '-v' flag with YACC: No such file or directory\n"},
     {"$T $D $H", 3, kBanner, "Cannot open YACC LRT file! Use '-v' flag with YACC: Is a directory\n"},
@@ -93,15 +91,13 @@ protected:
         dir.Write("listing.lrt", "test grammar\n\n" + Listing({29, 2, 2}));
     }
     void TearDown() override { if (HasFailure() && terminal) std::cerr << terminal->Dump(); }
-    // The program on the test's files, after `wrapper` (a shell, say).
-    void Launch(PtyTerminal::Options options = {}, std::vector<std::string> wrapper = {}) {
+    // The program on the test's files, after `wrapper` (a shell, say); without one, up to its first screen.
+    void Launch(PtyTerminal::Options options = {}, std::vector<std::string> wrapper = {},
+                const char* status = kFirstStatus) {
+        const bool browse = wrapper.empty();
         wrapper.insert(wrapper.end(), {KWT_BINARY, dir.Path("trace.txt"), dir.Path("listing.lrt"), dir.Path("tokens.h")});
         terminal = std::make_unique<PtyTerminal>(options);
-        ASSERT_TRUE(terminal->Start(wrapper));
-    }
-    void Browse(PtyTerminal::Options options = {}, const char* status = kFirstStatus) {
-        Launch(options);
-        ASSERT_TRUE(terminal->WaitForText(kStatusRow, status));
+        ASSERT_TRUE(terminal->Start(wrapper) && (!browse || terminal->WaitForText(kStatusRow, status)));
     }
     bool Asked() { return terminal->WaitFor([&] { return terminal->ScreenContains(kQuestion); }); }
     // Ends with `status` (minus a signal's number), on the normal screen in the modes it found,
@@ -126,7 +122,7 @@ TEST_F(Terminal, ColoursAsTheTerminalAllows) {
         {"xterm-256color", true, 7, 6, 0, 15}, {"xterm", true, 7, 6, 0, 7}, {"vt100", false, -1, -1, -1, -1}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.term);
-        Browse({25, 80, row.term});
+        Launch({25, 80, row.term});
         EXPECT_EQ(terminal->AlternateScreen(), row.alternate);
         EXPECT_EQ(terminal->Colour(0, 0, false), -1);
         terminal->Press("\x1b[99~");  // an unknown key must not act as Esc
@@ -175,7 +171,7 @@ const KeyForm kKeyForms[] = {
 };
 
 TEST_F(Terminal, KeyForms) {
-    Browse();
+    Launch();
     for (const KeyForm& form : kKeyForms) {
         terminal->Press(form.bytes);
         ASSERT_TRUE(terminal->WaitUntilReading()) << form.name;
@@ -190,7 +186,7 @@ TEST_F(Terminal, KeyForms) {
 // end of input (0 here: the program ignores SIGHUP) ends it too, instead of a wait for ever.
 TEST_F(Terminal, EndingSignalsAndTheEndOfInput) {
     for (const int signal : {SIGTERM, SIGHUP, SIGINT, 0}) {
-        Browse({25, 80, "xterm-256color", "C.UTF-8", signal == 0});
+        Launch({25, 80, "xterm-256color", "C.UTF-8", signal == 0});
         terminal->Press("\x1b[6~");
         signal == SIGINT ? terminal->Send("typed\n\x03") : terminal->Send("typed\n");
         if (signal == 0) terminal->HangUp();
@@ -204,14 +200,14 @@ TEST_F(Terminal, EndingSignalsAndTheEndOfInput) {
 TEST_F(Terminal, ResizesAndTooSmallATerminalAsksWhetherToGoOn) {
     dir.Write("trace.txt", "\t\t\t\t\t\t\t\t\t\tZ\n");
     dir.Write("listing.lrt", Listing({29}) + StateHeader(1) + "\nx\t\tZ\n" + StateHeader(2) + "\n");
-    Browse();
+    Launch();
     ASSERT_TRUE(terminal->WaitUntilReading());
     terminal->Resize(30, 100);
     ASSERT_TRUE(terminal->WaitUntilReading());
     EXPECT_EQ(terminal->Row(kStatusRow).rfind(kFirstStatus, 0), 0u);
     terminal->Press("\x1b[6~");
     ASSERT_TRUE(terminal->WaitForText(kStatusRow, "State    1 of    2"));
-    EXPECT_EQ(std::make_pair(terminal->Row(kTraceRow), terminal->Row(1)), std::make_pair(std::string(), "x" + std::string(15, ' ') + "Z"));
+    EXPECT_EQ(terminal->Row(kTraceRow) + "|" + terminal->Row(1), "|x" + std::string(15, ' ') + "Z");
     terminal->Resize(20, 80);  // drawing row 20 fails
     terminal->Press("\x1b[5~");
     ASSERT_TRUE(Asked());
@@ -254,7 +250,7 @@ TEST_F(Terminal, ControlBytesAndEscapeSequencesShowAsText) {
                                  lines[3] + "\n");
     dir.Write("trace.txt", lines[4] + "\n");
     for (const std::string locale : {"C.UTF-8", "C"}) {
-        Browse({25, 80, "xterm-256color", locale}, "State    0 of    0: Next Token: NULL");
+        Launch({25, 80, "xterm-256color", locale}, {}, "State    0 of    0: Next Token: NULL");
         for (std::size_t line = 0; line < lines.size(); ++line) {
             const int row = line < 4 ? int(line) + 1 : kTraceRow;
             if (row == 4 && locale != "C") {

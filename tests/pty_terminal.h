@@ -30,7 +30,8 @@ public:
     };
     static constexpr int kNoExit = -1000;  // WaitForExit: still running after 5 s
 
-    explicit PtyTerminal(Options options) : options_(std::move(options)), vterm_(vterm_new(options_.rows, options_.columns)) {
+    explicit PtyTerminal(Options options)
+        : options_(std::move(options)), vterm_(vterm_new(options_.rows, options_.columns)) {
         static VTermScreenCallbacks callbacks{};
         callbacks.settermprop = [](VTermProp prop, VTermValue* value, void* self) {
             if (prop == VTERM_PROP_ALTSCREEN) static_cast<PtyTerminal*>(self)->alternateScreen_ = value->boolean != 0;
@@ -118,7 +119,8 @@ public:
     }
     void Signal(int number) { if (pid_ > 0 && !reaped_) kill(pid_, number); }
     void Resize(int rows, int columns) {
-        winsize size{static_cast<unsigned short>(options_.rows = rows), static_cast<unsigned short>(options_.columns = columns), 0, 0};
+        options_.rows = rows, options_.columns = columns;
+        winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(columns), 0, 0};
         ReadingInput(&switchesAtSend_);  // it wakes for SIGWINCH, then reads again
         vterm_set_size(vterm_, rows, columns);
         ioctl(master_, TIOCSWINSZ, &size);

@@ -29,10 +29,9 @@ const std::string kMoved = " back 2 token 11 (none)";  // byacc and bison: no to
 const std::string kStill = "2 back 1 token 11 (none)";
 
 const FormatRow kFormatRows[] = {
-    {'h', "#define IDENT 257\n#DEFINE NUMBER\t  258\n", "IDENT=257 NUMBER=258"},
+    {'h', "#define IDENT 257\n#DEFINE NUMBER\t  258\n#define HEX 0x10\n#define NEG -5 /* c */\n#define BIG 2147483648\n"
+          "#define MIN -2147483648\n", "IDENT=257 NUMBER=258 HEX=0 NEG=-5 MIN=-2147483648"},
     {'h', "#define\tTAB 1\n  #define INDENTED 2\n#define GUARD\n#define TYPE int\n", ""},
-    {'h', "#define HEX 0x10\n#define NEG -5 /* c */\n", "HEX=0 NEG=-5"},
-    {'h', "#define BIG 2147483648\n#define MIN -2147483648\n", "MIN=-2147483648"},
     {'h', "#define " + std::string(23, 'N') + "XYZ 1\n#define " + std::string(23, 'M') + "42 2\n",
      std::string(23, 'M') + "=42"},
     {'h', "  enum yytokentype\n  {\n    YYEMPTY = -2,\n    YYEOF = 0,   /* \"end of file\"  */\n"
@@ -111,7 +110,8 @@ const FormatRow kFormatRows[] = {
 
 // The items joined; more than eight as the first, the last and the count.
 std::string Join(const std::vector<std::string>& items, const std::string& separator) {
-    if (items.size() > 8) return items[0] + separator + ".." + separator + items.back() + " (" + std::to_string(items.size()) + ")";
+    const std::string count = " (" + std::to_string(items.size()) + ")";
+    if (items.size() > 8) return items[0] + separator + ".." + separator + items.back() + count;
     std::string text;
     for (std::size_t i = 0; i < items.size(); ++i) text += (i > 0 ? separator : "") + items[i];
     return text;

@@ -18,9 +18,8 @@ class TempDir {
 public:
     TempDir() {
         std::random_device seed;
-        namespace fs = std::filesystem;
-        do path_ = (fs::temp_directory_path() / ("kwt-test-" + std::to_string(seed()))).string();
-        while (!fs::create_directory(path_));
+        do path_ = (std::filesystem::temp_directory_path() / ("kwt-test-" + std::to_string(seed()))).string();
+        while (!std::filesystem::create_directory(path_));
     }
     ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
     // Writes `content` byte for byte to `name` in the directory; gives its path.
