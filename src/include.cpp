@@ -44,9 +44,6 @@ bool ScanDefinition(const char* text, std::array<char, kSymbolNameSize>& name, i
     return ScanInt32(text, number);
 }
 
-bool IsIdentifierStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsIdentifierPart(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
 // An enum entry alone on its line: `NAME = NUMBER`, a comma or not, and
 // nothing after it but a `/* */` or `//` comment.
 bool ScanEnumEntry(const char* text, int32_t* number, const char** name, std::size_t* length) {

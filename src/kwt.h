@@ -6,8 +6,10 @@
 #pragma once
 
 #include <array>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/console.h"
 #include "platform/textfile.h"
@@ -96,6 +98,18 @@ struct TraceState {
 };
 TraceState SaveTraceState();
 void RestoreTraceState(const TraceState& saved);
+
+// Character tests and prefix matching shared by the readers.
+inline bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+inline bool IsIdentifierStart(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
+inline bool IsIdentifierPart(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
+inline bool StartsWith(const char* text, const char* start) {
+    return std::strncmp(text, start, std::strlen(start)) == 0;
+}
 
 // Reads a decimal number as scanf's %d does: leading white space, an
 // optional sign, digits. Fails (returns false) when there are no digits or

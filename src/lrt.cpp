@@ -30,7 +30,6 @@ constexpr std::size_t kHeaderWordColumn = 31;
 constexpr uint32_t kProgressEvery = 10;
 constexpr int kStateDigitsMax = 9;
 
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 bool IsOwnHeader(const char* line) {
@@ -89,10 +88,6 @@ struct ConflictRun {
     uint32_t state = 0;
     int64_t start = 0;
 };
-
-bool StartsWith(const char* text, const char* start) {
-    return std::strncmp(text, start, std::strlen(start)) == 0;
-}
 
 bool IsConflictLine(const char* line, uint32_t* state) {
     const char* rest = ReadStateNumber(line, state);
@@ -203,9 +198,10 @@ bool OpenLRT(const char* path) {
         const ListingKind header = HeaderKind(line.data(), startsLine, &number);
         if (header != ListingKind::kUnknown && (kind == ListingKind::kUnknown || header == kind)) {
             kind = header;
-            const bool ownConflicts = conflicts.active && conflicts.state == number;
-            const bool byaccConflicts = kind == ListingKind::kByacc && ownConflicts;
-            const int64_t start = byaccConflicts ? conflicts.start : offset;
+            // byacc's conflict lines for this very state open its block.
+            const bool conflictsFirst =
+                kind == ListingKind::kByacc && conflicts.active && conflicts.state == number;
+            const int64_t start = conflictsFirst ? conflicts.start : offset;
             conflicts.active = false;
             // One header past a full index only bounds the last state.
             lState[nStates] = start;

@@ -85,6 +85,15 @@ uint16_t PreviousSlot(uint16_t slot) { return static_cast<uint16_t>((slot - 1) &
 
 int64_t TraceOffset() { return pfileTrace != nullptr ? TextTell(pfileTrace) : 0; }
 
+// Makes the slot after the cursor the newest step, read from `offset`; steps
+// after the cursor are dropped, and in a full ring the oldest gives way.
+void PushStep(int64_t offset) {
+    sStateCursor = NextSlot(sStateCursor);
+    sStateTop = NextSlot(sStateCursor);
+    if (sStateTop == sStateBottom) sStateBottom = NextSlot(sStateBottom);
+    lTrace[sStateCursor] = offset;
+}
+
 void Repaint(ConsoleHandle output, uint16_t& scroll) {
     scroll = 0;
     ShowScreen(output, scroll);
@@ -402,14 +411,12 @@ void BeginSteps(ConsoleHandle output, uint16_t& scroll) {
 }
 
 void NextStep(ConsoleHandle output, uint16_t& scroll) {
-    sStateCursor = NextSlot(sStateCursor);
-    if (sStateCursor != sStateTop) {
+    if (NextSlot(sStateCursor) != sStateTop) {
+        sStateCursor = NextSlot(sStateCursor);
         ReplayStep(output, scroll);
         return;
     }
-    sStateTop = NextSlot(sStateTop);
-    if (sStateTop == sStateBottom) sStateBottom = NextSlot(sStateBottom);
-    lTrace[sStateCursor] = TraceOffset();
+    PushStep(TraceOffset());
     if (ReadTrace()) {
         ParseTrace();
         Repaint(output, scroll);
@@ -438,10 +445,7 @@ void RestartSteps() {
 }
 
 void RecordJump(int64_t offset) {
-    sStateCursor = NextSlot(sStateCursor);
-    sStateTop = NextSlot(sStateCursor);
-    if (sStateTop == sStateBottom) sStateBottom = NextSlot(sStateBottom);
-    lTrace[sStateCursor] = static_cast<decltype(lTrace)::value_type>(offset);
+    PushStep(offset);
     nPrevStates[sStateCursor] = nState;
 }
 

@@ -56,18 +56,10 @@ bool pieceEndsLine = true;
 // The offset just after the last piece read.
 int64_t lastPieceEnd = 0;
 
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-bool IsIdentifierPart(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-bool StartsWith(const char* text, const char* start) {
-    return std::strncmp(text, start, std::strlen(start)) == 0;
-}
-
 // Moves `text` past `start` when it starts with it.
 bool Take(const char*& text, const char* start) {
-    const std::size_t length = std::strlen(start);
-    if (std::strncmp(text, start, length) != 0) return false;
-    text += length;
+    if (!StartsWith(text, start)) return false;
+    text += std::strlen(start);
     return true;
 }
 

@@ -44,10 +44,7 @@ protected:
         fake::Reset();
         std::string text;
         for (const std::string& line : trace) text += line + "\n";
-        testing::internal::CaptureStdout();
-        const bool listed = OpenLRT(dir.Write("yy.lrt", listing + Listing(states)).c_str());
-        testing::internal::GetCapturedStdout();
-        ASSERT_TRUE(listed);
+        ASSERT_TRUE(OpenListingQuietly(dir.Write("yy.lrt", listing + Listing(states))));
         ASSERT_TRUE(OpenTrace(dir.Write("kwt.err", text).c_str()));
         ASSERT_EQ(ReadInclude(dir.Write("yytab.h", "#define IDENT 257\n#define NUMBER 258\n").c_str()), 2);
     }

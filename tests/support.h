@@ -2,6 +2,8 @@
 // listings, and the program's tables put back between cases.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -50,6 +52,13 @@ inline std::string Listing(const std::vector<int>& linesPerState) {
             text += "state " + std::to_string(state) + " line " + std::to_string(line) + "\n";
     }
     return text;
+}
+
+// Opens a listing without the reader's progress lines on the test's output.
+inline bool OpenListingQuietly(const std::string& path) {
+    testing::internal::CaptureStdout();
+    const bool opened = OpenLRT(path.c_str());
+    return testing::internal::GetCapturedStdout(), opened;
 }
 
 inline void ResetProgramState() { fuzz::ResetReaders(), ResetSteps(); }  // files, tables, step history

@@ -47,11 +47,8 @@ TraceFiles RealTrace(const TempDir& dir, int generator, const std::string& input
 void OpenFiles(const TraceFiles& files) {
     ResetProgramState();
     fake::Reset();
-    testing::internal::CaptureStdout();  // the listing reader's progress
-    const bool opened = ReadInclude(files.header.c_str()) > 0 && OpenLRT(files.listing.c_str()) &&
-                        OpenTrace(files.trace.c_str());
-    testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(opened) << files.trace;
+    EXPECT_TRUE(ReadInclude(files.header.c_str()) > 0 && OpenListingQuietly(files.listing) &&
+                OpenTrace(files.trace.c_str())) << files.trace;
 }
 
 // What a step shows (state, line, where the trace is read on, the block's header after byacc's
