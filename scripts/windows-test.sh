@@ -41,10 +41,12 @@ fi
 
 check "unit tests" timeout 300 "${wine[@]}" build-win64/tests/kwt_unit_tests.exe
 # Wine gives a program a console only on a terminal: script(1) makes one. Its input is /dev/null, so
-# nothing from the caller's stdin reaches the console as keys.
+# nothing from the caller's stdin reaches the console as keys. Wine must stay in the terminal's
+# foreground process group, or its console stops on SIGTTOU: hence exec, and the time limit outside.
 console_test() {
   local status=0
-  script -qec "stty rows 25 cols 80; timeout 120 ${wine[*]} build-win64/tests/kwt_console_win32_test.exe" \
+  SHELL=/bin/sh timeout 120 script -qec \
+    "stty rows 25 cols 80; exec ${wine[*]} build-win64/tests/kwt_console_win32_test.exe" \
     /dev/null </dev/null >"$work/console.log" 2>&1 || status=$?
   [ "$status" = 0 ] && return
   echo "console test: status $status (124: timed out); its output, escape sequences removed:" >&2
