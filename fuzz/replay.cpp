@@ -16,8 +16,8 @@ int main(int argc, char* argv[]) {
         if (fs::is_directory(argv[i])) paths.assign(fs::directory_iterator(argv[i]), {});
         for (const fs::path& path : paths) {
             std::ifstream in(path, std::ios::binary);
-            const std::string bytes{std::istreambuf_iterator<char>(in), {}};
             if (!in.is_open()) return std::fprintf(stderr, "cannot read %s\n", path.c_str()), 2;
+            const std::string bytes{std::istreambuf_iterator<char>(in), {}};
             std::fprintf(stderr, "%s\n", path.c_str()), ++inputs;
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
         }

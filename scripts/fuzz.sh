@@ -12,8 +12,9 @@
 # read back the same after a seek. Seeds and dictionaries are in
 # fuzz/corpus/; a seed's 0xFE mark (see Expand) makes a file past the 64 KiB
 # chunk, and ctest replays every seed (tests/CMakeLists.txt); the table
-# limits are reader rows in tests/readers_test.cpp. While fuzzing, inputs are taken as they are and
-# kept short, which keeps a run at thousands of inputs a second.
+# limits are reader rows in tests/readers_test.cpp. While fuzzing, inputs
+# are taken as they are and kept short, which keeps a run at thousands of
+# inputs a second.
 #
 #   scripts/fuzz.sh [seconds]   fuzz each target for `seconds` (default 60)
 #   scripts/fuzz.sh --smoke     run each target once over its seed corpus
