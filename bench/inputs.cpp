@@ -49,7 +49,9 @@ private:
         text_ += '\n';
         ++lines_;
     }
-    int AnyState() { return 1 + static_cast<int>(random_.Below(static_cast<std::size_t>(states_ - 1))); }
+    int AnyState() {
+        return 1 + static_cast<int>(random_.Below(static_cast<std::size_t>(states_ - 1)));
+    }
     void Enter(int state) {
         if (stack_.size() < kDeepestStack) {
             stack_.push_back(state);
@@ -65,7 +67,8 @@ private:
         const std::size_t symbols = 1 + random_.Below(std::min<std::size_t>(3, stack_.size() - 1));
         Line("Reducing stack by rule " + std::to_string(1 + random_.Below(1700)) + " (line " +
              std::to_string(40 + random_.Below(1700)) + "):");
-        for (std::size_t i = 1; i <= symbols; ++i) Line("   $" + std::to_string(i) + " = nterm expr ()");
+        for (std::size_t i = 1; i <= symbols; ++i)
+            Line("   $" + std::to_string(i) + " = nterm expr ()");
         Line("-> $$ = nterm expr ()");
         stack_.resize(stack_.size() - symbols);
         Enter(AnyState());
@@ -76,7 +79,8 @@ private:
         Line("Next token is token " + token + " ()");
         // More reductions on a deep stack, so that it stays mostly shallow.
         const std::size_t most = stack_.size() > kUsualStack ? 4 : 3;
-        for (std::size_t reductions = random_.Below(most); reductions > 0 && stack_.size() > 1; --reductions) {
+        for (std::size_t reductions = random_.Below(most); reductions > 0 && stack_.size() > 1;
+             --reductions) {
             Reduce(token);
         }
         Line("Shifting token " + token + " ()");
@@ -104,7 +108,8 @@ Listing SurveyListing(const std::string& path) {
         listing.bytes += line.size() + 1;
         int state = 0;
         char rest = 0;
-        if (line.compare(0, 6, "State ") == 0 && std::sscanf(line.c_str(), "State %d %c", &state, &rest) == 1) {
+        if (line.compare(0, 6, "State ") == 0 &&
+            std::sscanf(line.c_str(), "State %d %c", &state, &rest) == 1) {
             ++listing.states;
         }
     }

@@ -115,7 +115,9 @@ void CountLinesWithReadAndMemchr() {
     uint64_t lines = 0;
     for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) {
         const char* end = buffer + got;
-        for (const char* p = buffer; (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr; ++p) {
+        for (const char* p = buffer; (p = static_cast<const char*>(std::memchr(
+                                          p, '\n', static_cast<std::size_t>(end - p)))) != nullptr;
+             ++p) {
             ++lines;
         }
     }
@@ -160,7 +162,8 @@ public:
         }
         TextClose(pfileTrace);
         pfileTrace = nullptr;
-        if (!OpenTrace(trace_.path.c_str()) || !TextSeek(pfileTrace, trace_.DeepestStart(kRoomAfterStart))) {
+        if (!OpenTrace(trace_.path.c_str()) ||
+            !TextSeek(pfileTrace, trace_.DeepestStart(kRoomAfterStart))) {
             return false;
         }
         nState = 0;
@@ -222,7 +225,8 @@ void StepToNewLine(benchmark::State& state) {
     LengthPair pair;
     const uint64_t beeps = bench::Beeps();
     for (auto _ : state) {
-        pair.Run(state, [](Stepper&) {}, [](Stepper& stepper) { stepper.Forward(kStepsPerBlock); });
+        pair.Run(
+            state, [](Stepper&) {}, [](Stepper& stepper) { stepper.Forward(kStepsPerBlock); });
     }
     if (bench::Beeps() != beeps) state.SkipWithError("stepped past the end of a trace");
     pair.Report(state, kStepsPerBlock);
@@ -261,7 +265,8 @@ std::vector<std::string> TerminalNames() {
 
 int main(int argc, char** argv) {
     std::vector<char*> arguments = {argv[0]};
-    std::string defaults[] = {"--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"};
+    std::string defaults[] = {"--benchmark_repetitions=5",
+                              "--benchmark_report_aggregates_only=true"};
     for (std::string& flag : defaults) arguments.push_back(flag.data());
     for (int i = 3; i < argc; ++i) arguments.push_back(argv[i]);
     int count = static_cast<int>(arguments.size());
@@ -272,26 +277,40 @@ int main(int argc, char** argv) {
     }
     inputs.listing = bench::SurveyListing(argv[1]);
     inputs.header = argv[2];
-    if (ReadInclude(argv[2]) == 0) std::printf("(the header gave no token names the program reads)\n");
+    if (ReadInclude(argv[2]) == 0)
+        std::printf("(the header gave no token names the program reads)\n");
     std::vector<std::string> tokens = TerminalNames();
     if (tokens.empty()) tokens = {"IDENT"};
-    const std::string directory = inputs.listing.path.substr(0, inputs.listing.path.find_last_of('/') + 1);
-    std::printf("writing traces of %llu and %llu lines...\n", static_cast<unsigned long long>(kShortTraceLines),
+    const std::string directory =
+        inputs.listing.path.substr(0, inputs.listing.path.find_last_of('/') + 1);
+    std::printf("writing traces of %llu and %llu lines...\n",
+                static_cast<unsigned long long>(kShortTraceLines),
                 static_cast<unsigned long long>(kLongTraceLines));
     std::fflush(stdout);
-    inputs.shortTrace = bench::WriteTrace(directory + "trace-1e5", kShortTraceLines, inputs.listing.states, tokens);
-    inputs.longTrace = bench::WriteTrace(directory + "trace-1e7", kLongTraceLines, inputs.listing.states, tokens);
-    std::printf("listing: %.1f MB, %llu lines, %d states; %zu token names; traces %.1f and %.1f MB\n",
-                static_cast<double>(inputs.listing.bytes) / 1e6,
-                static_cast<unsigned long long>(inputs.listing.lines), inputs.listing.states, tokens.size(),
-                static_cast<double>(inputs.shortTrace.bytes) / 1e6, static_cast<double>(inputs.longTrace.bytes) / 1e6);
+    inputs.shortTrace =
+        bench::WriteTrace(directory + "trace-1e5", kShortTraceLines, inputs.listing.states, tokens);
+    inputs.longTrace =
+        bench::WriteTrace(directory + "trace-1e7", kLongTraceLines, inputs.listing.states, tokens);
+    std::printf(
+        "listing: %.1f MB, %llu lines, %d states; %zu token names; traces %.1f and %.1f MB\n",
+        static_cast<double>(inputs.listing.bytes) / 1e6,
+        static_cast<unsigned long long>(inputs.listing.lines), inputs.listing.states, tokens.size(),
+        static_cast<double>(inputs.shortTrace.bytes) / 1e6,
+        static_cast<double>(inputs.longTrace.bytes) / 1e6);
 
-    benchmark::RegisterBenchmark("indexing", Indexing)->UseManualTime()->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("step", StepToNewLine)->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("indexing", Indexing)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("step", StepToNewLine)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("replay", Replay)->UseManualTime()->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
     std::printf("\n");
-    return bench::ReportTerminalFigures(KWT_PROGRAM, directory, inputs.listing, inputs.header, inputs.longTrace) ? 0 : 1;
+    return bench::ReportTerminalFigures(KWT_PROGRAM, directory, inputs.listing, inputs.header,
+                                        inputs.longTrace)
+               ? 0
+               : 1;
 }

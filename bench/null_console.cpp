@@ -23,7 +23,8 @@ bool ConsoleFillCharacter(ConsoleHandle, char, uint32_t count, int, int, uint32_
     *filled = count;
     return true;
 }
-bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute, uint32_t count, int, int, uint32_t* filled) {
+bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute, uint32_t count, int, int,
+                          uint32_t* filled) {
     *filled = count;
     return true;
 }

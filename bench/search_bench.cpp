@@ -81,7 +81,6 @@ int main(int argc, char* argv[]) {
     std::printf("ratio search / grep -c:         %8.2f  (target <= 2.00: %s)\n", ratio,
                 ratio <= 2.0 ? "met" : "MISSED");
     std::printf("e to the error at the end:      %8.3f s  (every line interpreted)\n", error);
-    std::printf("peak memory: %ld kB before the searches, %ld kB after\n", before,
-                PeakKilobytes());
+    std::printf("peak memory: %ld kB before the searches, %ld kB after\n", before, PeakKilobytes());
     return 0;
 }

@@ -46,7 +46,8 @@ public:
             setenv("TERM", "xterm-256color", 1);
             setenv("LC_ALL", "C.UTF-8", 1);
             std::vector<char*> argv;
-            for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+            for (const std::string& argument : arguments)
+                argv.push_back(const_cast<char*>(argument.c_str()));
             argv.push_back(nullptr);
             execv(argv[0], argv.data());
             _exit(127);
@@ -125,8 +126,9 @@ private:
             if (Ended()) return false;
             const Activity now = Now();
             seenBusy = seenBusy || now == Activity::kBusy;
-            const bool waiting = now == Activity::kUnknown ? Clock::now() - lastOutput > milliseconds(400)
-                                                           : seenBusy && now == Activity::kReadingKeys;
+            const bool waiting = now == Activity::kUnknown
+                                     ? Clock::now() - lastOutput > milliseconds(400)
+                                     : seenBusy && now == Activity::kReadingKeys;
             if (waiting && Pump(20) == 0) return true;
         }
         return false;
@@ -148,7 +150,8 @@ Spread SpreadOf(std::vector<long> values) {
     if (values.empty()) return spread;
     std::sort(values.begin(), values.end());
     spread.median = static_cast<double>(values[values.size() / 2]);
-    for (long value : values) spread.mean += static_cast<double>(value) / static_cast<double>(values.size());
+    for (long value : values)
+        spread.mean += static_cast<double>(value) / static_cast<double>(values.size());
     spread.high = values.back();
     return spread;
 }
@@ -159,8 +162,8 @@ bool ReportRepaints(const std::string& program, const Listing& listing, const st
     if (!terminal.Start({program, trace.path, listing.path, header})) return false;
     // The screen proper starts where the program switches to the alternate screen.
     const std::size_t screenStart = terminal.Output().find("\033[?1049h");
-    const long firstScreen = static_cast<long>(terminal.Output().size() -
-                                               (screenStart == std::string::npos ? 0 : screenStart));
+    const long firstScreen = static_cast<long>(
+        terminal.Output().size() - (screenStart == std::string::npos ? 0 : screenStart));
     std::vector<long> steps, replays, pages;
     for (int i = 0; i < kSteps; ++i) steps.push_back(terminal.Press(kStep));
     for (int i = 0; i < kSteps / 2; ++i) replays.push_back(terminal.Press(kStepBack));
@@ -170,12 +173,15 @@ bool ReportRepaints(const std::string& program, const Listing& listing, const st
     const auto share = [](double bytes) { return bytes / kScreenCells; };
     std::printf("repaint: first screen %ld bytes, %.3f of the %d cells\n", firstScreen,
                 share(static_cast<double>(firstScreen)), kScreenCells);
-    std::printf("repaint: step (+) median %.0f bytes, %.3f of the cells; mean %.0f, max %ld, over %d steps\n",
-                step.median, share(step.median), step.mean, step.high, kSteps);
+    std::printf(
+        "repaint: step (+) median %.0f bytes, %.3f of the cells; mean %.0f, max %ld, over %d "
+        "steps\n",
+        step.median, share(step.median), step.mean, step.high, kSteps);
     std::printf("repaint: replay (-) median %.0f bytes, %.3f; mean %.0f, max %ld\n", replay.median,
                 share(replay.median), replay.mean, replay.high);
-    std::printf("repaint: next state (PgDn) median %.0f bytes, %.3f; max %ld%s\n", page.median, share(page.median),
-                page.high, page.high <= 1 ? " (a beep: no state was indexed)" : "");
+    std::printf("repaint: next state (PgDn) median %.0f bytes, %.3f; max %ld%s\n", page.median,
+                share(page.median), page.high,
+                page.high <= 1 ? " (a beep: no state was indexed)" : "");
     std::printf("repaint: the program ended with status %d\n", status);
     return status == 0 && *std::min_element(steps.begin(), steps.end()) >= 0;
 }
@@ -186,19 +192,22 @@ long PeakOfRun(const std::string& program, const std::string& trace, const std::
                const std::string& header) {
     Terminal terminal;
     if (!terminal.Start({program, trace, listing, header})) return -1;
-    for (const std::string& key : {kStep, kStep, kStep, kPageDown, kEnd, kStep, kHome, kStepBack, kStep}) {
+    for (const std::string& key :
+         {kStep, kStep, kStep, kPageDown, kEnd, kStep, kHome, kStepBack, kStep}) {
         terminal.Press(key);
     }
     const long peak = terminal.PeakKiB();
     return terminal.Stop() == 0 ? peak : -1;
 }
 
-void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
 
 }  // namespace
 
-bool ReportTerminalFigures(const std::string& program, const std::string& directory, const Listing& listing,
-                           const std::string& header, const Trace& trace) {
+bool ReportTerminalFigures(const std::string& program, const std::string& directory,
+                           const Listing& listing, const std::string& header, const Trace& trace) {
     // The smallest inputs: one state, one trace line, one token.
     const std::string tinyListing = directory + "tiny.output", tinyTrace = directory + "tiny-trace",
                       tinyHeader = directory + "tiny.h";
@@ -207,11 +216,13 @@ bool ReportTerminalFigures(const std::string& program, const std::string& direct
     WriteFile(tinyHeader, "#define X 258\n");
     const long small = PeakOfRun(program, tinyTrace, tinyListing, tinyHeader);
     const long large = PeakOfRun(program, trace.path, listing.path, header);
-    std::printf("memory: peak (VmHWM) %ld KiB on a %.1f MB listing and a %llu-line trace; %ld KiB on "
-                "one-line files; ratio %.2f; %.2f of the %ld KiB limit\n",
-                large, static_cast<double>(listing.bytes) / 1e6, static_cast<unsigned long long>(trace.lines),
-                small, static_cast<double>(large) / static_cast<double>(small),
-                static_cast<double>(large) / kMemoryLimitKiB, kMemoryLimitKiB);
+    std::printf(
+        "memory: peak (VmHWM) %ld KiB on a %.1f MB listing and a %llu-line trace; %ld KiB on "
+        "one-line files; ratio %.2f; %.2f of the %ld KiB limit\n",
+        large, static_cast<double>(listing.bytes) / 1e6,
+        static_cast<unsigned long long>(trace.lines), small,
+        static_cast<double>(large) / static_cast<double>(small),
+        static_cast<double>(large) / kMemoryLimitKiB, kMemoryLimitKiB);
     const bool repaints = ReportRepaints(program, listing, header, trace);
     return small > 0 && large > 0 && repaints;
 }

@@ -1,4 +1,5 @@
-// Shared by the reader fuzz targets: file bytes for an input, readers reading memory, a model of text mode.
+// Shared by the reader fuzz targets: file bytes for an input, readers reading memory, a model of
+// text mode.
 #pragma once
 
 #include <cstdio>
@@ -9,9 +10,10 @@
 #include "kwt.h"
 
 // A failed check traps, which libFuzzer records.
-#define FUZZ_CHECK(c) \
-    ((c) ? void(0) : (std::fprintf(stderr, "\n*** fuzz check failed: %s (%s:%d)\n", #c, __FILE__, __LINE__), \
-                      __builtin_trap()))
+#define FUZZ_CHECK(c)                                                                              \
+    ((c) ? void(0)                                                                                 \
+         : (std::fprintf(stderr, "\n*** fuzz check failed: %s (%s:%d)\n", #c, __FILE__, __LINE__), \
+            __builtin_trap()))
 
 namespace fuzz {
 
@@ -26,7 +28,10 @@ inline void Serve(const std::string& text) { TextOpenNextFromMemory(text.data(),
 #endif
 
 // A piece as the 80-character line reader gives it: text up to a NUL or line feed.
-struct Piece { int64_t offset; std::string text; };
+struct Piece {
+    int64_t offset;
+    std::string text;
+};
 
 // Text mode by hand: CR right before LF dropped, 0x1A ends the text (at `end`).
 std::vector<Piece> ModelPieces(const std::string& bytes, int64_t* end);

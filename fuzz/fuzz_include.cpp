@@ -1,5 +1,6 @@
-// Fuzzes the token header reader (`#define` lines, enum entries): the table stays in bounds, its names are
-// terminated, non-empty and from the file; a token's name is the first defined for its number, or bounded.
+// Fuzzes the token header reader (`#define` lines, enum entries): the table stays in bounds, its
+// names are terminated, non-empty and from the file; a token's name is the first defined for its
+// number, or bounded.
 #include "common.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::StartFuzzing(); }
@@ -10,15 +11,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fuzz::Serve(bytes);
     FUZZ_CHECK(ReadInclude("yytab.h") == sSymbols && sSymbols <= kSymbolsMax);
     for (uint16_t i = 0; i < sSymbols; ++i) {
-        FUZZ_CHECK(std::memchr(szSymbol[i].data(), '\0', kSymbolNameSize) != nullptr && szSymbol[i][0] != '\0');
+        FUZZ_CHECK(std::memchr(szSymbol[i].data(), '\0', kSymbolNameSize) != nullptr &&
+                   szSymbol[i][0] != '\0');
         FUZZ_CHECK(bytes.find(szSymbol[i].data()) != std::string::npos);
         uint16_t first = 0;
         for (nToken = nSymbol[i]; nSymbol[first] != nToken; ++first) {}
         FUZZ_CHECK(TokenName() == szSymbol[first].data());
     }
-    for (int32_t token : {INT32_MIN, -2, -1, 0, 1, 10, 31, 32, 127, 255, 256, 266, 300, INT32_MAX}) {
+    for (int32_t token :
+         {INT32_MIN, -2, -1, 0, 1, 10, 31, 32, 127, 255, 256, 266, 300, INT32_MAX}) {
         nToken = token;
-        FUZZ_CHECK(TokenName()[0] != '\0' && strnlen(TokenName(), kSymbolNameSize) < kSymbolNameSize);
+        FUZZ_CHECK(TokenName()[0] != '\0' &&
+                   strnlen(TokenName(), kSymbolNameSize) < kSymbolNameSize);
     }
     return 0;
 }

@@ -1,5 +1,6 @@
-// Fuzzes the state listing reader, whatever the listing's kind: the index rises within the file, and each
-// state's block is exactly the text-mode model's pieces from its start to the next state's, at most a window.
+// Fuzzes the state listing reader, whatever the listing's kind: the index rises within the file,
+// and each state's block is exactly the text-mode model's pieces from its start to the next
+// state's, at most a window.
 #include <algorithm>
 
 #include "common.h"
@@ -17,7 +18,8 @@ static void CheckBlock(const std::vector<fuzz::Piece>& pieces, uint32_t state) {
         FUZZ_CHECK(piece != pieces.end() && piece->offset < lState[state + 1]);
         fuzz::CheckPiece(szLRT[i], *piece);
     }
-    FUZZ_CHECK(nLRTLines == kLRTLinesMax || piece == pieces.end() || piece->offset >= lState[state + 1]);
+    FUZZ_CHECK(nLRTLines == kLRTLinesMax || piece == pieces.end() ||
+               piece->offset >= lState[state + 1]);
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::StartFuzzing(); }
@@ -33,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // The first and last states, then out of range and back, so seeks go both ways.
     for (uint32_t k = 0; k < nStates && k < 40; ++k) CheckBlock(pieces, k);
     for (uint32_t k = std::max(nStates, 50u) - 10; k < nStates; ++k) CheckBlock(pieces, k);
-    for (uint32_t k : {nStates, UINT32_MAX, nStates / 2, 0u, size > 0 ? data[size - 1] : 0u}) CheckBlock(pieces, k);
+    for (uint32_t k : {nStates, UINT32_MAX, nStates / 2, 0u, size > 0 ? data[size - 1] : 0u})
+        CheckBlock(pieces, k);
     return 0;
 }

@@ -40,7 +40,8 @@ void perr(const char* unit, int line, const char* label, int code) {
     const std::size_t bodyLimit = sizeof report - sizeof kReportTail;
     AppendFormatted(report, used, bodyLimit, "%s: Error %d from %s on line %d:\n", unit, code,
                     label, line);
-    char* message = ConsoleErrorText(code); const int requestLine = __LINE__;
+    char* message = ConsoleErrorText(code);
+    const int requestLine = __LINE__;
     if (message != nullptr) {
         AppendToReport(report, used, bodyLimit, message);
     } else {

@@ -19,7 +19,7 @@ constexpr int kVersionMinor = 0;
 
 // Exit statuses.
 constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;       // also: the user stopped after a console failure
+constexpr int kExitUsage = 1;  // also: the user stopped after a console failure
 constexpr int kExitNoTokens = 2;
 constexpr int kExitNoListing = 3;
 constexpr int kExitNoTrace = 4;
@@ -160,7 +160,7 @@ SearchOutcome SearchTrace(ConsoleHandle input, ConsoleHandle output, SearchKind 
 // ---- process: screen and key loop ------------------------------------------
 constexpr int kScreenRows = 25;
 constexpr int kScreenColumns = 80;
-constexpr int kListingRows = 23;   // rows 0-22
+constexpr int kListingRows = 23;  // rows 0-22
 constexpr int kTraceRow = 23;
 constexpr int kStatusRow = 24;
 constexpr std::size_t kHelpLines = 24;

@@ -67,16 +67,14 @@ bool IsNumberedHeader(const char* line, const char* word, uint32_t* number) {
 // the rest of a longer one; kwt's own format takes any piece.
 ListingKind HeaderKind(const char* line, bool startsLine, uint32_t* number) {
     switch (line[0]) {
-    case '+':
-        return IsOwnHeader(line) ? ListingKind::kOwn : ListingKind::kUnknown;
+    case '+': return IsOwnHeader(line) ? ListingKind::kOwn : ListingKind::kUnknown;
     case 's':
         return startsLine && IsNumberedHeader(line, "state ", number) ? ListingKind::kByacc
-                                                                         : ListingKind::kUnknown;
+                                                                      : ListingKind::kUnknown;
     case 'S':
         return startsLine && IsNumberedHeader(line, "State ", number) ? ListingKind::kBison
-                                                                         : ListingKind::kUnknown;
-    default:
-        return ListingKind::kUnknown;
+                                                                      : ListingKind::kUnknown;
+    default: return ListingKind::kUnknown;
     }
 }
 

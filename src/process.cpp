@@ -72,7 +72,7 @@ constexpr char kUnit[] = "process";
 constexpr unsigned kBeepFrequency = 4096;
 constexpr unsigned kBeepMilliseconds = 300;
 constexpr unsigned kKeyPauseMilliseconds = 300;
-constexpr ConsoleAttribute kHintBarAttribute = 0x37;  // grey on cyan
+constexpr ConsoleAttribute kHintBarAttribute = 0x37;    // grey on cyan
 constexpr ConsoleAttribute kAfterHintAttribute = 0xF0;  // black on bright white
 constexpr int kHintGap = 2;
 constexpr char kReadLabel[] = "ReadConsoleInput";
@@ -178,7 +178,8 @@ bool AskText(ConsoleHandle input, ConsoleHandle output, const char* label, bool 
         std::snprintf(row, sizeof row, "%s%s", label, text.data());
         Textf(output, kStatusRow, 0, "%-79.79s", row);
         const int cursor = column + static_cast<int>(length);
-        Checked(ConsoleSetCursor(output, cursor, kStatusRow), kUnit, __LINE__, "SetConsoleCursorPosition");
+        Checked(ConsoleSetCursor(output, cursor, kStatusRow), kUnit, __LINE__,
+                "SetConsoleCursorPosition");
         ConsoleEvent event;
         Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
         if (!event.isKey || !event.keyDown) continue;
@@ -338,18 +339,10 @@ void ActOnKey(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, ui
             BeepCannotAct();
         }
         break;
-    case VirtualKey::kAdd:
-        NextStep(output, scroll);
-        break;
-    case VirtualKey::kSubtract:
-        PrevStep(output, scroll);
-        break;
-    case VirtualKey::kF1:
-        ShowHelp(input, output, scroll, event);
-        break;
-    default:
-        ActOnCharacter(input, output, event, scroll);
-        break;
+    case VirtualKey::kAdd: NextStep(output, scroll); break;
+    case VirtualKey::kSubtract: PrevStep(output, scroll); break;
+    case VirtualKey::kF1: ShowHelp(input, output, scroll, event); break;
+    default: ActOnCharacter(input, output, event, scroll); break;
     }
 }
 

@@ -149,7 +149,7 @@ struct Scan {
     int64_t blockStart = 0;
     int64_t blockEnd = 0;
     bool loaded = false;
-    bool atEnd = false;     // the block reaches the end of the text
+    bool atEnd = false;  // the block reaches the end of the text
     Progress* progress = nullptr;
 };
 

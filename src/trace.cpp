@@ -371,9 +371,7 @@ bool ReadTrace() {
 void ParseTrace() {
     const char* line = szTrace.data();
     switch (rules.kind) {
-    case TraceKind::kOwn:
-        ParseOwnLine(line);
-        break;
+    case TraceKind::kOwn: ParseOwnLine(line); break;
     case TraceKind::kByacc:
         if (pieceStartsLine) ParseByaccLine(line);
         break;
@@ -383,9 +381,7 @@ void ParseTrace() {
     }
 }
 
-TraceState SaveTraceState() {
-    return TraceState{nState, nToken, nCurrentState, szTrace, szToken};
-}
+TraceState SaveTraceState() { return TraceState{nState, nToken, nCurrentState, szTrace, szToken}; }
 
 void RestoreTraceState(const TraceState& saved) {
     nState = saved.state;

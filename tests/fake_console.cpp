@@ -17,7 +17,8 @@ template <typename Paint>
 static bool Fill(uint32_t count, int column, int row, uint32_t* filled, Paint paint) {
     if (!Inside(column, row)) return errno = EINVAL, false;
     std::size_t at = std::size_t(row * state.screen.width + column);
-    for (*filled = 0; *filled < count && at < state.screen.cells.size(); ++*filled) paint(state.screen.cells[at++]);
+    for (*filled = 0; *filled < count && at < state.screen.cells.size(); ++*filled)
+        paint(state.screen.cells[at++]);
     return true;
 }
 
@@ -34,20 +35,26 @@ bool ConsoleSetCursor(ConsoleHandle, int column, int row) {
 
 bool ConsoleWrite(ConsoleHandle, const char* text, std::size_t length) {
     const auto place = [](int column, unsigned char c) {
-        state.screen.cells[std::size_t(state.row * state.screen.width + column)] = {c, state.attribute};
+        state.screen.cells[std::size_t(state.row * state.screen.width + column)] = {
+            c, state.attribute};
     };
     state.column = LayOutRow(text, length, state.column, state.screen.width, place);
     return true;
 }
 
-bool ConsoleFillCharacter(ConsoleHandle, char c, uint32_t count, int column, int row, uint32_t* filled) {
-    return Fill(count, column, row, filled, [c](fake::Cell& cell) { cell.character = (unsigned char)c; });
-}
-bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t count, int column, int row,
+bool ConsoleFillCharacter(ConsoleHandle, char c, uint32_t count, int column, int row,
                           uint32_t* filled) {
-    return Fill(count, column, row, filled, [attribute](fake::Cell& cell) { cell.attribute = attribute; });
+    return Fill(count, column, row, filled,
+                [c](fake::Cell& cell) { cell.character = (unsigned char)c; });
 }
-bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) { return state.attribute = attribute, true; }
+bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t count, int column,
+                          int row, uint32_t* filled) {
+    return Fill(count, column, row, filled,
+                [attribute](fake::Cell& cell) { cell.attribute = attribute; });
+}
+bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) {
+    return state.attribute = attribute, true;
+}
 
 static bool TakeInput(ConsoleEvent* event) {
     if (state.input.empty()) return false;
@@ -73,7 +80,9 @@ bool ConsoleDiscardInput(ConsoleHandle) {
 void ConsoleSleep(unsigned) {}
 void ConsoleBeep(unsigned, unsigned) { ++state.beeps; }
 int ConsoleLastError() { return errno; }
-char* ConsoleErrorText(int code) { return state.systemText ? CopyToNewText(WrapText(std::strerror(code))) : nullptr; }
+char* ConsoleErrorText(int code) {
+    return state.systemText ? CopyToNewText(WrapText(std::strerror(code))) : nullptr;
+}
 void ConsoleFreeErrorText(char* text) { delete[] text; }
 void ConsoleWarningTone() {}
 

@@ -16,15 +16,21 @@
 namespace {
 
 // Rows 0-23 as the screen leaves them: all 80 columns. The status row never writes column 79.
-std::string Field(const std::string& text, std::size_t width = 80) { return (text + std::string(width, ' ')).substr(0, width); }
-std::string Shown(const fake::Screen& screen, int row) { return screen.Row(row).substr(0, row == kStatusRow ? 79 : 80); }
+std::string Field(const std::string& text, std::size_t width = 80) {
+    return (text + std::string(width, ' ')).substr(0, width);
+}
+std::string Shown(const fake::Screen& screen, int row) {
+    return screen.Row(row).substr(0, row == kStatusRow ? 79 : 80);
+}
 std::string Shown(int row) { return Shown(fake::Now(), row); }
 std::string Line(int state, int line) {
-    return line == 0 ? StateHeader(state) : "state " + std::to_string(state) + " line " + std::to_string(line);
+    return line == 0 ? StateHeader(state)
+                     : "state " + std::to_string(state) + " line " + std::to_string(line);
 }
 std::string Status(int state, const char* token) {
     char text[80];
-    std::snprintf(text, sizeof text, "State %4d of    3: Next Token: %s    Help:[F1]^[Sp]", state, token);
+    std::snprintf(text, sizeof text, "State %4d of    3: Next Token: %s    Help:[F1]^[Sp]", state,
+                  token);
     return Field(text, 79);
 }
 
@@ -39,14 +45,17 @@ protected:
     void SetUp() override { Open({30, 23, 24, 2}, kTrace); }
     void TearDown() override { ResetProgramState(); }
 
-    void Open(const std::vector<int>& states, const std::vector<std::string>& trace, const std::string& listing = "") {
+    void Open(const std::vector<int>& states, const std::vector<std::string>& trace,
+              const std::string& listing = "") {
         ResetProgramState();
         fake::Reset();
         std::string text;
         for (const std::string& line : trace) text += line + "\n";
         ASSERT_TRUE(OpenListingQuietly(dir.Write("yy.lrt", listing + Listing(states))));
         ASSERT_TRUE(OpenTrace(dir.Write("kwt.err", text).c_str()));
-        ASSERT_EQ(ReadInclude(dir.Write("yytab.h", "#define IDENT 257\n#define NUMBER 258\n").c_str()), 2);
+        ASSERT_EQ(
+            ReadInclude(dir.Write("yytab.h", "#define IDENT 257\n#define NUMBER 258\n").c_str()),
+            2);
     }
     // Runs the key loop over `keys` (see fake::PushText) and a final Esc; gives the screen
     // shown while the program waited for that Esc.
@@ -55,15 +64,20 @@ protected:
         ::Process(fake::Input(), fake::Output());
         return fake::Waits().back();
     }
-    void Next(int times = 1) { while (times-- > 0) NextStep(fake::Output(), scroll); }
-    void Prev(int times = 1) { while (times-- > 0) PrevStep(fake::Output(), scroll); }
+    void Next(int times = 1) {
+        while (times-- > 0) NextStep(fake::Output(), scroll);
+    }
+    void Prev(int times = 1) {
+        while (times-- > 0) PrevStep(fake::Output(), scroll);
+    }
 
     TempDir dir;
     uint16_t scroll = 0;
 };
 
-// Text of an earlier screen everywhere, in a console wider than 80 columns: each repaint writes every cell of rows
-// 0-23 up to column 79, nothing past it, nor the bottom-right cell of the 80-column screen.
+// Text of an earlier screen everywhere, in a console wider than 80 columns: each repaint writes
+// every cell of rows 0-23 up to column 79, nothing past it, nor the bottom-right cell of the
+// 80-column screen.
 void FillWithHashes() {
     fake::Reset(100, 25);
     uint32_t filled = 0;
@@ -71,19 +85,22 @@ void FillWithHashes() {
 }
 void ExpectNoHashLeft() {
     for (int row = 0; row < kScreenRows; ++row) {
-        EXPECT_EQ(fake::Now().Row(row).substr(0, 80).find('#'), row < kStatusRow ? std::string::npos : 79u);
+        EXPECT_EQ(fake::Now().Row(row).substr(0, 80).find('#'),
+                  row < kStatusRow ? std::string::npos : 79u);
         EXPECT_EQ(fake::Now().Row(row).substr(80), std::string(20, '#')) << row;
     }
 }
 
 TEST_F(Process, EveryRepaintCoversRows0To23InAll80Columns) {
-    // The first screen: state 0 and the first line, all 80 characters of its piece, not interpreted.
+    // The first screen: state 0 and the first line, all 80 characters of its piece, not
+    // interpreted.
     Open({30, 3, 4, 2}, {kTrace[0] + std::string(54, 'x')});
     FillWithHashes();
     scroll = 9;
     BeginSteps(fake::Output(), scroll);
     EXPECT_EQ(std::make_tuple(scroll, Shown(22), Shown(23), Shown(24)),
-              std::make_tuple(0, Field("state 0 line 22"), kTrace[0] + std::string(54, 'x'), Status(0, "NULL")));
+              std::make_tuple(0, Field("state 0 line 22"), kTrace[0] + std::string(54, 'x'),
+                              Status(0, "NULL")));
     ExpectNoHashLeft();
     Open({30, 23, 24, 2}, kTrace);
     BeginSteps(fake::Output(), scroll);
@@ -98,7 +115,8 @@ TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
     constexpr int kSteps = 70000, kKept = 65535;
     std::vector<std::string> trace;
     for (int k = 0; k <= kSteps; ++k)
-        trace.push_back("at state " + std::to_string(1 + k % 3) + ", next token 257 step " + std::to_string(k));
+        trace.push_back("at state " + std::to_string(1 + k % 3) + ", next token 257 step " +
+                        std::to_string(k));
     Open({2, 2, 2, 2}, trace);
     BeginSteps(fake::Output(), scroll);
     Next(kSteps);
@@ -115,36 +133,66 @@ TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
 // States of 30, 23, 24 and 2 lines; the trace is kTrace. After the keys
 // (see fake::PushText), state and scroll show on rows 0 and 24; `traceLine` is the
 // kTrace line on row 23 (-1: not checked; -2: a listing without states); `bells` counts the beeps.
-struct KeyRow { const char* keys; uint32_t state; int scroll, bells, traceLine = -1; };
+struct KeyRow {
+    const char* keys;
+    uint32_t state;
+    int scroll, bells, traceLine = -1;
+};
 
 const KeyRow kKeyRows[] = {
     // State keys stop at both ends with a beep.
-    {"<", 0, 0, 1}, {"9", 0, 0, 1}, {">>>>", 3, 0, 1}, {"339", 1, 0, 0},
-    {"]3", 3, 0, 1}, {"]]1", 3, 0, 0},  // End is silent where it stands
-    {"[", 0, 0, 1}, {"7", 0, 0, 1}, {">7", 0, 0, 0}, {"1[", 0, 0, 0},
+    {"<", 0, 0, 1},
+    {"9", 0, 0, 1},
+    {">>>>", 3, 0, 1},
+    {"339", 1, 0, 0},
+    {"]3", 3, 0, 1},
+    {"]]1", 3, 0, 0},  // End is silent where it stands
+    {"[", 0, 0, 1},
+    {"7", 0, 0, 1},
+    {">7", 0, 0, 0},
+    {"1[", 0, 0, 0},
     // Enter goes back to the state the trace stands in, once.
-    {"\r", 0, 0, 1}, {">\r", 0, 0, 0}, {"+++[\r\r", 2, 0, 1},
+    {"\r", 0, 0, 1},
+    {">\r", 0, 0, 0},
+    {"+++[\r\r", 2, 0, 1},
     // Home and End restart the history at the line on display.
-    {"+++[-", 0, 0, 0, 3}, {"+++[+", 1, 0, 0, 4}, {"+++[+--", 0, 0, 0, 3},
-    {"+++--]+", 3, 0, 0, 2}, {"+++--1+-", 3, 0, 0, 1}, {"+++71-", 3, 0, 0, 3},
+    {"+++[-", 0, 0, 0, 3},
+    {"+++[+", 1, 0, 0, 4},
+    {"+++[+--", 0, 0, 0, 3},
+    {"+++--]+", 3, 0, 0, 2},
+    {"+++--1+-", 3, 0, 0, 1},
+    {"+++71-", 3, 0, 0, 3},
     // Scrolling stops when the last line reaches the last listing row.
-    {"_______", 0, 7, 0}, {"_______2", 0, 7, 1}, {"^", 0, 0, 1}, {"22888", 0, 0, 1},
-    {">_", 1, 0, 1}, {">>__", 2, 1, 1}, {"__><", 0, 0, 0}, {"__]", 3, 0, 0},
+    {"_______", 0, 7, 0},
+    {"_______2", 0, 7, 1},
+    {"^", 0, 0, 1},
+    {"22888", 0, 0, 1},
+    {">_", 1, 0, 1},
+    {">>__", 2, 1, 1},
+    {"__><", 0, 0, 0},
+    {"__]", 3, 0, 0},
     // Help comes back to the same place; the key closing it does not act.
     {"__?>", 0, 2, 0, 0},
     // Without states no key moves off state 0.
-    {"]", 0, 0, 0, -2}, {"1", 0, 0, 0, -2}, {">", 0, 0, 1, -2}, {"_", 0, 0, 1, -2}, {"[", 0, 0, 1, -2},
+    {"]", 0, 0, 0, -2},
+    {"1", 0, 0, 0, -2},
+    {">", 0, 0, 1, -2},
+    {"_", 0, 0, 1, -2},
+    {"[", 0, 0, 1, -2},
 };
 
 TEST_F(Process, KeyTable) {
     for (const KeyRow& row : kKeyRows) {
         SCOPED_TRACE(row.keys);
-        row.traceLine == -2 ? Open({}, kTrace, "no state headers here\n") : Open({30, 23, 24, 2}, kTrace);
+        row.traceLine == -2 ? Open({}, kTrace, "no state headers here\n")
+                            : Open({30, 23, 24, 2}, kTrace);
         const fake::Screen& shown = Run(row.keys);
         EXPECT_EQ(nState, row.state);
-        const std::string status = row.traceLine == -2 ? "State    0 of   -1" : Status(int(row.state), "");
+        const std::string status =
+            row.traceLine == -2 ? "State    0 of   -1" : Status(int(row.state), "");
         EXPECT_EQ(shown.Row(24).substr(0, 18), status.substr(0, 18));
-        EXPECT_EQ(Shown(shown, 0), row.traceLine == -2 ? Field("") : Field(Line(int(row.state), row.scroll)));
+        EXPECT_EQ(Shown(shown, 0),
+                  row.traceLine == -2 ? Field("") : Field(Line(int(row.state), row.scroll)));
         EXPECT_EQ(fake::state.beeps, row.bells);
         if (row.traceLine >= 0) {
             EXPECT_EQ(Shown(shown, 23), Field(kTrace[std::size_t(row.traceLine)]));
@@ -163,7 +211,8 @@ TEST_F(Process, OnlyKeyDownOfEscEndsAndKeysTypedDuringThePauseAreDropped) {
     EXPECT_EQ(fake::Waits().size(), 4u);
 }
 
-// The discards at help's pause and end and the loop's pause and end all fail: each is reported with its own line.
+// The discards at help's pause and end and the loop's pause and end all fail: each is reported with
+// its own line.
 TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
     fake::state.failingDiscards = 4;
     fake::state.answers.assign(4, true);
@@ -174,7 +223,8 @@ TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
     ASSERT_EQ(fake::state.questions.size(), 4u);
     std::set<std::string> lines;
     for (const std::string& report : fake::state.questions) {
-        EXPECT_EQ(report.rfind("process: Error 9 from FlushConsoleInputBuffer on line ", 0), 0u) << report;
+        EXPECT_EQ(report.rfind("process: Error 9 from FlushConsoleInputBuffer on line ", 0), 0u)
+            << report;
         lines.insert(report.substr(0, report.find(':', 50)));
     }
     EXPECT_EQ(lines.size(), 4u);
@@ -185,8 +235,9 @@ TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStaysAndTheConsoleColours
     fake::PushText("> < \x1b");
     RunConsole(fake::Input(), fake::Output());
     const fake::Screen& shown = fake::Waits().back();
-    EXPECT_EQ(shown.Row(24).substr(0, 23) + shown.Row(24).substr(25, 15) + shown.Row(24).substr(42, 24),
-              "PgUp/PgDn: Change StateUp/Down: ScrollKeypad +/-: Program Step");
+    EXPECT_EQ(
+        shown.Row(24).substr(0, 23) + shown.Row(24).substr(25, 15) + shown.Row(24).substr(42, 24),
+        "PgUp/PgDn: Change StateUp/Down: ScrollKeypad +/-: Program Step");
     std::string colours;  // b: the bar's grey on cyan, w: black on white, n: never written
     for (int column = 0; column < 80; ++column) {
         colours += "bwn?"[std::string("\x37\xF0\x1E").find(char(shown.At(24, column).attribute))];
@@ -214,17 +265,20 @@ TEST(Report, NamesTheCallAndGivesTheSystemTextThenAsks) {
     }
     const std::vector<std::string>& asked = fake::state.questions;
     ASSERT_EQ(asked.size(), 4u);
-    EXPECT_EQ(asked[0], "unit: Error 5 from ReadConsoleInput on line 12:\n" + WrapText(std::strerror(5)) +
-                            "\n\nContinue execution?");
-    EXPECT_NE(asked[2].find("\nUnable to obtain error message text! \nkwt: Error "), std::string::npos);
+    EXPECT_EQ(asked[0], "unit: Error 5 from ReadConsoleInput on line 12:\n" +
+                            WrapText(std::strerror(5)) + "\n\nContinue execution?");
+    EXPECT_NE(asked[2].find("\nUnable to obtain error message text! \nkwt: Error "),
+              std::string::npos);
     for (const std::string& report : {asked[1], asked[3]}) {
         EXPECT_LT(report.size(), kReportSize);
         EXPECT_EQ(report.substr(report.size() - 21), "\n\nContinue execution?");
     }
     const std::string a38(38, 'a'), a39(39, 'a'), a45(45, 'a');
     const std::pair<std::string, std::string> wraps[] = {
-        {a38 + " b", a38 + " b"}, {a39 + " b", a39 + "\nb"},
-        {"x " + a45 + " y", "x\n" + a45.substr(0, 40) + "\naaaaa y"}, {" \tone\r\ntwo  ", "one two"}};
+        {a38 + " b", a38 + " b"},
+        {a39 + " b", a39 + "\nb"},
+        {"x " + a45 + " y", "x\n" + a45.substr(0, 40) + "\naaaaa y"},
+        {" \tone\r\ntwo  ", "one two"}};
     for (const auto& [text, wrapped] : wraps) EXPECT_EQ(WrapText(text.c_str()), wrapped) << text;
 }
 

@@ -1,6 +1,7 @@
 // The real program. Without a terminal: start-up order, messages on the right stream and exit
 // statuses, one row per run. In a pseudo-terminal, what only a terminal shows: key forms, colours
-// per terminal type, file bytes a terminal would act on, the failure question, the terminal restored.
+// per terminal type, file bytes a terminal would act on, the failure question, the terminal
+// restored.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -19,25 +20,36 @@
 
 namespace {
 
-const std::string kBanner = "Zorvex DeBugger [KWT], Version 2.0\n"
+const std::string kBanner =
+    "Zorvex DeBugger [KWT], Version 2.0\n"
     "Replays an LR parser's debug trace against its state listing.\n\n";
 const std::string kUsage = kBanner +
-    "Need the name of the YACC include file. Exiting\nexample: " KWT_BINARY " kwt.err yy.lrt yytab.h\n";
+                           "Need the name of the YACC include file. Exiting\nexample: " KWT_BINARY
+                           " kwt.err yy.lrt yytab.h\n";
 const std::string kIndexed = kBanner + "Reading the state file...\nState    3\n";
 const std::string kNoHeader = kBanner + "Cannot read YACC include file. Exiting\n";
 
-// Arguments use $T (a trace), $L (a listing of 3 states), $H (a header), $D (a directory), $E (the examples
-// directory); stdin is /dev/null. `out`: all of stdout, or its start when it ends with "..."; `err`: a part of stderr.
-struct ProgramRow { const char* arguments; int status; std::string out, err; };
+// Arguments use $T (a trace), $L (a listing of 3 states), $H (a header), $D (a directory), $E (the
+// examples directory); stdin is /dev/null. `out`: all of stdout, or its start when it ends with
+// "..."; `err`: a part of stderr.
+struct ProgramRow {
+    const char* arguments;
+    int status;
+    std::string out, err;
+};
 
 const ProgramRow kProgramRows[] = {
-    {"", 1, kUsage, ""}, {"$T $L", 1, kUsage, ""},
+    {"", 1, kUsage, ""},
+    {"$T $L", 1, kUsage, ""},
     {"$T $L $D/absent.h", 2, kNoHeader, "Cannot open file!: No such file or directory\n"},
-    {"$T $L $D/empty.h", 2, kNoHeader, ""}, {"$T $L $D", 2, kNoHeader, "Is a directory"},
+    {"$T $L $D/empty.h", 2, kNoHeader, ""},
+    {"$T $L $D", 2, kNoHeader, "Is a directory"},
     {"$T $D/absent.lrt $H", 3, kBanner,
      "Cannot open YACC LRT file! Use '-v' flag with YACC: No such file or directory\n"},
-    {"$T $D $H", 3, kBanner, "Cannot open YACC LRT file! Use '-v' flag with YACC: Is a directory\n"},
-    {"$D/absent.err $L $H", 4, kIndexed, "Cannot open YACC Trace file!: No such file or directory\n"},
+    {"$T $D $H", 3, kBanner,
+     "Cannot open YACC LRT file! Use '-v' flag with YACC: Is a directory\n"},
+    {"$D/absent.err $L $H", 4, kIndexed,
+     "Cannot open YACC Trace file!: No such file or directory\n"},
     {"$D $L $H", 4, kIndexed, "Is a directory"},
     // No terminal: the first console call fails and the report, declined, ends it.
     {"$T $L $H extra", 1, kIndexed + "NULL handle, process error\n",
@@ -57,25 +69,31 @@ TEST(Program, StartUpTable) {
     dir.Write("yy.lrt", Listing({2, 3, 2}));
     dir.Write("yytab.h", "#define IDENT 257\n");
     dir.Write("empty.h", "#define GUARD\n\x01\x02\xff");
-    const std::string names[][2] = {{"$T", dir.Path("kwt.err")}, {"$L", dir.Path("yy.lrt")}, {"$H", dir.Path("yytab.h")},
-                                    {"$D", dir.Path().substr(0, dir.Path().size() - 1)}, {"$E", KWT_EXAMPLES_DIR}};
+    const std::string names[][2] = {{"$T", dir.Path("kwt.err")},
+                                    {"$L", dir.Path("yy.lrt")},
+                                    {"$H", dir.Path("yytab.h")},
+                                    {"$D", dir.Path().substr(0, dir.Path().size() - 1)},
+                                    {"$E", KWT_EXAMPLES_DIR}};
     for (const ProgramRow& row : kProgramRows) {
         SCOPED_TRACE(row.arguments);
         std::string command = std::string(KWT_BINARY " ") + row.arguments;
         for (const auto& [name, path] : names) {
-            for (std::size_t at; (at = command.find(name)) != std::string::npos;) command.replace(at, 2, path);
+            for (std::size_t at; (at = command.find(name)) != std::string::npos;)
+                command.replace(at, 2, path);
         }
-        const int wait = std::system((command + " </dev/null >" + dir.Path("out") + " 2>" + dir.Path("err")).c_str());
+        const int wait = std::system(
+            (command + " </dev/null >" + dir.Path("out") + " 2>" + dir.Path("err")).c_str());
         EXPECT_EQ(WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, row.status);
         const std::string out = ReadAll(dir.Path("out")), err = ReadAll(dir.Path("err"));
-        const bool prefix = row.out.size() > 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0;
-        const std::size_t compared = prefix ? row.out.size() - 3 : std::string::npos;  // npos: all of it
+        const bool prefix =
+            row.out.size() > 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0;
+        const std::size_t compared =
+            prefix ? row.out.size() - 3 : std::string::npos;  // npos: all of it
         EXPECT_EQ(out.substr(0, compared), row.out.substr(0, compared));
         EXPECT_NE(err.find(row.err), std::string::npos) << err;
         EXPECT_TRUE(!row.err.empty() || err.empty()) << err;  // no row.err: nothing on stderr
     }
 }
-
 
 constexpr int kTraceRow = 23, kStatusRow = 24;
 constexpr char kFirstStatus[] = "State    0 of    2";
@@ -87,27 +105,36 @@ class Terminal : public ::testing::Test {
 protected:
     void SetUp() override {
         dir.Write("tokens.h", "#define NUMBER 257\n#define PLUS 258\n");
-        dir.Write("trace.txt", "parser trace begins\nat state 1, next token 257\nat state 2, next token 258\n");
+        dir.Write("trace.txt",
+                  "parser trace begins\nat state 1, next token 257\nat state 2, next token 258\n");
         dir.Write("listing.lrt", "test grammar\n\n" + Listing({29, 2, 2}));
     }
-    void TearDown() override { if (HasFailure() && terminal) std::cerr << terminal->Dump(); }
-    // The program on the test's files, after `wrapper` (a shell, say); without one, up to its first screen.
+    void TearDown() override {
+        if (HasFailure() && terminal) std::cerr << terminal->Dump();
+    }
+    // The program on the test's files, after `wrapper` (a shell, say); without one, up to its first
+    // screen.
     void Launch(PtyTerminal::Options options = {}, std::vector<std::string> wrapper = {},
                 const char* status = kFirstStatus) {
         const bool browse = wrapper.empty();
-        wrapper.insert(wrapper.end(), {KWT_BINARY, dir.Path("trace.txt"), dir.Path("listing.lrt"), dir.Path("tokens.h")});
+        wrapper.insert(wrapper.end(), {KWT_BINARY, dir.Path("trace.txt"), dir.Path("listing.lrt"),
+                                       dir.Path("tokens.h")});
         terminal = std::make_unique<PtyTerminal>(options);
-        ASSERT_TRUE(terminal->Start(wrapper) && (!browse || terminal->WaitForText(kStatusRow, status)));
+        ASSERT_TRUE(terminal->Start(wrapper) &&
+                    (!browse || terminal->WaitForText(kStatusRow, status)));
     }
-    bool Asked() { return terminal->WaitFor([&] { return terminal->ScreenContains(kQuestion); }); }
+    bool Asked() {
+        return terminal->WaitFor([&] { return terminal->ScreenContains(kQuestion); });
+    }
     // Ends with `status` (minus a signal's number), on the normal screen in the modes it found,
     // leaving nothing typed for the shell.
     void ExpectExit(int status) {
         EXPECT_EQ(terminal->WaitForExit(), status);
         EXPECT_FALSE(terminal->AlternateScreen());
         const termios before = terminal->ModesAtStart(), after = terminal->CurrentModes();
-        EXPECT_EQ(std::make_tuple(after.c_lflag, after.c_iflag, after.c_oflag, after.c_cc[VMIN]),
-                  std::make_tuple(before.c_lflag, before.c_iflag, before.c_oflag, before.c_cc[VMIN]));
+        EXPECT_EQ(
+            std::make_tuple(after.c_lflag, after.c_iflag, after.c_oflag, after.c_cc[VMIN]),
+            std::make_tuple(before.c_lflag, before.c_iflag, before.c_oflag, before.c_cc[VMIN]));
         EXPECT_EQ(terminal->LeftForTheShell(), "");
     }
 
@@ -115,11 +142,17 @@ protected:
     std::unique_ptr<PtyTerminal> terminal;
 };
 
-// The alternate screen where the terminal has one, in its own colours; the hint bar grey on cyan and help black on
-// bright white, or as near as the terminal allows. The start-up lines stay on the normal screen.
+// The alternate screen where the terminal has one, in its own colours; the hint bar grey on cyan
+// and help black on bright white, or as near as the terminal allows. The start-up lines stay on the
+// normal screen.
 TEST_F(Terminal, ColoursAsTheTerminalAllows) {
-    const struct { const char* term; bool alternate; int barFore, barBack, helpFore, helpBack; } rows[] = {
-        {"xterm-256color", true, 7, 6, 0, 15}, {"xterm", true, 7, 6, 0, 7}, {"vt100", false, -1, -1, -1, -1}};
+    const struct {
+        const char* term;
+        bool alternate;
+        int barFore, barBack, helpFore, helpBack;
+    } rows[] = {{"xterm-256color", true, 7, 6, 0, 15},
+                {"xterm", true, 7, 6, 0, 7},
+                {"vt100", false, -1, -1, -1, -1}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.term);
         Launch({25, 80, row.term});
@@ -127,12 +160,14 @@ TEST_F(Terminal, ColoursAsTheTerminalAllows) {
         EXPECT_EQ(terminal->Colour(0, 0, false), -1);
         terminal->Press("\x1b[99~");  // an unknown key must not act as Esc
         ASSERT_TRUE(terminal->WaitForText(kStatusRow, kHintBar));
-        EXPECT_EQ(std::make_tuple(terminal->Colour(kStatusRow, 0, false), terminal->Colour(kStatusRow, 0, true)),
+        EXPECT_EQ(std::make_tuple(terminal->Colour(kStatusRow, 0, false),
+                                  terminal->Colour(kStatusRow, 0, true)),
                   std::make_tuple(row.barFore, row.barBack));
         terminal->Press("\x1bOP");
         ASSERT_TRUE(terminal->WaitForText(kStatusRow, "Press any key to exit help"));
-        EXPECT_EQ(std::make_tuple(terminal->Colour(0, 0, false), terminal->Colour(kStatusRow, 79, true)),
-                  std::make_tuple(row.helpFore, row.helpBack));
+        EXPECT_EQ(
+            std::make_tuple(terminal->Colour(0, 0, false), terminal->Colour(kStatusRow, 79, true)),
+            std::make_tuple(row.helpFore, row.helpBack));
         terminal->Press("\x1b");  // closes help, and counts as pressed
         ExpectExit(0);
         EXPECT_EQ(terminal->ScreenContains(kBanner.substr(0, 34)), row.alternate);
@@ -140,33 +175,56 @@ TEST_F(Terminal, ColoursAsTheTerminalAllows) {
 }
 
 // Keys as terminals send them, typed in this order: the status line's start, one row, after each.
-struct KeyForm { const char *name, *bytes, *status; int row; std::string text; };
+struct KeyForm {
+    const char *name, *bytes, *status;
+    int row;
+    std::string text;
+};
 
 const KeyForm kKeyForms[] = {
-    {"plus", "+", "State    1 of    2: Next Token: NUMBER", kTraceRow, "at state 1, next token 257"},
-    {"keypad plus", "\x1bOk", "State    2 of    2: Next Token: PLUS", kTraceRow, "at state 2, next token 258"},
+    {"plus", "+", "State    1 of    2: Next Token: NUMBER", kTraceRow,
+     "at state 1, next token 257"},
+    {"keypad plus", "\x1bOk", "State    2 of    2: Next Token: PLUS", kTraceRow,
+     "at state 2, next token 258"},
     {"minus", "-", "State    1 of    2: Next Token: PLUS", kTraceRow, "at state 1, next token 257"},
     {"keypad minus", "\x1bOm", "State    0 of    2", kTraceRow, "parser trace begins"},
-    {"PgDn", "\x1b[6~", "State    1", 0, StateHeader(1)}, {"keypad 3", "\x1bOs", "State    2", 0, StateHeader(2)},
-    {"PgUp", "\x1b[5~", "State    1", 0, StateHeader(1)}, {"keypad 9", "\x1bOy", "State    0", 0, StateHeader(0)},
-    {"vt220 End", "\x1b[4~", "State    2", 0, StateHeader(2)}, {"app Home", "\x1bOH", "State    0", 0, StateHeader(0)},
-    {"ANSI End", "\x1b[F", "State    2", 0, StateHeader(2)}, {"vt220 Home", "\x1b[1~", "State    0", 0, StateHeader(0)},
-    {"Down", "\x1b[B", "State    0", 0, "state 0 line 1"}, {"app Down", "\x1bOB", "State    0", 0, "state 0 line 2"},
-    {"Up", "\x1b[A", "State    0", 0, "state 0 line 1"}, {"app Up", "\x1bOA", "State    0", 0, StateHeader(0)},
-    {"plain 3", "3", "State    1", 0, StateHeader(1)}, {"plain 9", "9", "State    0", 0, StateHeader(0)},
-    {"plain 1", "1", "State    2", 0, StateHeader(2)}, {"plain 7", "7", "State    0", 0, StateHeader(0)},
-    {"plain 2", "2", "State    0", 0, "state 0 line 1"}, {"plain 8", "8", "State    0", 0, StateHeader(0)},
+    {"PgDn", "\x1b[6~", "State    1", 0, StateHeader(1)},
+    {"keypad 3", "\x1bOs", "State    2", 0, StateHeader(2)},
+    {"PgUp", "\x1b[5~", "State    1", 0, StateHeader(1)},
+    {"keypad 9", "\x1bOy", "State    0", 0, StateHeader(0)},
+    {"vt220 End", "\x1b[4~", "State    2", 0, StateHeader(2)},
+    {"app Home", "\x1bOH", "State    0", 0, StateHeader(0)},
+    {"ANSI End", "\x1b[F", "State    2", 0, StateHeader(2)},
+    {"vt220 Home", "\x1b[1~", "State    0", 0, StateHeader(0)},
+    {"Down", "\x1b[B", "State    0", 0, "state 0 line 1"},
+    {"app Down", "\x1bOB", "State    0", 0, "state 0 line 2"},
+    {"Up", "\x1b[A", "State    0", 0, "state 0 line 1"},
+    {"app Up", "\x1bOA", "State    0", 0, StateHeader(0)},
+    {"plain 3", "3", "State    1", 0, StateHeader(1)},
+    {"plain 9", "9", "State    0", 0, StateHeader(0)},
+    {"plain 1", "1", "State    2", 0, StateHeader(2)},
+    {"plain 7", "7", "State    0", 0, StateHeader(0)},
+    {"plain 2", "2", "State    0", 0, "state 0 line 1"},
+    {"plain 8", "8", "State    0", 0, StateHeader(0)},
     {"CR as Enter", "\r", "State    1", 0, StateHeader(1)},  // the trace's state
     // Esc followed at once by a key is that key with Alt, not Esc.
-    {"Alt+x", "\x1bx", kHintBar, 0, StateHeader(1)}, {"Alt+PgDn", "\x1b\x1b[6~", kHintBar, 0, StateHeader(1)},
+    {"Alt+x", "\x1bx", kHintBar, 0, StateHeader(1)},
+    {"Alt+PgDn", "\x1b\x1b[6~", kHintBar, 0, StateHeader(1)},
     // The keys that act by their character never show the hint bar; Backspace edits a prompt.
-    {"find", "/ab\x7f" "c", "Find: ac", 0, StateHeader(1)}, {"Esc at the prompt", "\x1b", "State    1", 0, StateHeader(1)},
+    {"find",
+     "/ab\x7f"
+     "c",
+     "Find: ac", 0, StateHeader(1)},
+    {"Esc at the prompt", "\x1b", "State    1", 0, StateHeader(1)},
     {"next error", "e", "No syntax error after this step", 0, StateHeader(1)},
-    {"go to state", "g", "State:", 0, StateHeader(1)}, {"to 2", "2\r", "State    2", 0, StateHeader(2)},
+    {"go to state", "g", "State:", 0, StateHeader(1)},
+    {"to 2", "2\r", "State    2", 0, StateHeader(2)},
     {"no step: minus stays", "-", "State    2", 0, StateHeader(2)},  // already at the oldest step
-    {"help", "?", "Press any key", 0, "ZORVEX DEBUGGER"}, {"closing help", " ", "State    2", 0, StateHeader(2)},
     {"help", "?", "Press any key", 0, "ZORVEX DEBUGGER"},
-    {"help's second page", "?", "Press any key", 0, "ZORVEX DEBUGGER: getting to the step that matters"},
+    {"closing help", " ", "State    2", 0, StateHeader(2)},
+    {"help", "?", "Press any key", 0, "ZORVEX DEBUGGER"},
+    {"help's second page", "?", "Press any key", 0,
+     "ZORVEX DEBUGGER: getting to the step that matters"},
     {"closing help", "x", "State    2", 0, StateHeader(2)},
 };
 
@@ -191,7 +249,11 @@ TEST_F(Terminal, EndingSignalsAndTheEndOfInput) {
         signal == SIGINT ? terminal->Send("typed\n\x03") : terminal->Send("typed\n");
         if (signal == 0) terminal->HangUp();
         if (signal == SIGTERM || signal == SIGHUP) terminal->Signal(signal);
-        if (signal == 0) { EXPECT_EQ(terminal->WaitForExit(), 1); } else { ExpectExit(-signal); }
+        if (signal == 0) {
+            EXPECT_EQ(terminal->WaitForExit(), 1);
+        } else {
+            ExpectExit(-signal);
+        }
     }
 }
 
@@ -237,17 +299,22 @@ TEST_F(Terminal, WithoutATerminalForOutputTheQuestionGoesToStandardError) {
 // the locale has one, '?' where it does not; none reaches the terminal raw.
 TEST_F(Terminal, ControlBytesAndEscapeSequencesShowAsText) {
     const std::vector<std::string> lines = {
-        "\fAB\x1b[31mCD\x1b]0;pwned\x07" "EF\x1b[2J\x01\x7f\xb0\xdb I", "clip \x1b]52;c;aGk=\x07 end",
-        "c1 \x9b" "2J end",
+        "\fAB\x1b[31mCD\x1b]0;pwned\x07"
+        "EF\x1b[2J\x01\x7f\xb0\xdb I",
+        "clip \x1b]52;c;aGk=\x07 end",
+        "c1 \x9b"
+        "2J end",
         // UTF-8: characters of one cell; a C1 control, an overlong form, a surrogate, a wide
         // character, a combining mark, a non-character, a direction override, a cut sequence.
         "u8 \xe2\x80\xa2\xce\xb5\xf0\x9d\x90\x80|\xc2\x9b|\xe0\x82\xa2|\xed\xa0\x80|\xe4\xb8\xad|"
         "\xcc\x81|\xef\xbf\xbe|\xe2\x80\xae|\xe2\x80x",
-        "osc \x1b]0;trace\x07 c1 \x9b" "31m \xff\xfe\x02 end"};
-    const std::string utf8Row = "u8 \u2022\u03b5\U0001D400|\u252c\u00a2|\u03b1\u00e9\u00f3|\u03c6\u00e1\u00c7|"
+        "osc \x1b]0;trace\x07 c1 \x9b"
+        "31m \xff\xfe\x02 end"};
+    const std::string utf8Row =
+        "u8 \u2022\u03b5\U0001D400|\u252c\u00a2|\u03b1\u00e9\u00f3|\u03c6\u00e1\u00c7|"
         "\u03a3\u2555\u00a1|\u2560\u00fc|\u2229\u2510\u255b|\u0393\u00c7\u00ab|\u0393\u00c7x";
-    dir.Write("listing.lrt", StateHeader(0) + "\n" + lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n" +
-                                 lines[3] + "\n");
+    dir.Write("listing.lrt", StateHeader(0) + "\n" + lines[0] + "\n" + lines[1] + "\n" + lines[2] +
+                                 "\n" + lines[3] + "\n");
     dir.Write("trace.txt", lines[4] + "\n");
     for (const std::string locale : {"C.UTF-8", "C"}) {
         Launch({25, 80, "xterm-256color", locale}, {}, "State    0 of    0: Next Token: NULL");
@@ -261,14 +328,25 @@ TEST_F(Terminal, ControlBytesAndEscapeSequencesShowAsText) {
                 const unsigned char byte = static_cast<unsigned char>(lines[line][column]);
                 const char32_t shown = terminal->Character(row, int(column));
                 const bool plain = byte >= 0x20 && byte < 0x7f, c = locale == "C";
-                EXPECT_TRUE(plain ? shown == byte : c ? shown == U'?' : shown >= 0xA0)
+                EXPECT_TRUE(plain ? shown == byte
+                            : c   ? shown == U'?'
+                                  : shown >= 0xA0)
                     << locale << " row " << row << " column " << column;
             }
         }
         EXPECT_EQ(terminal->Colour(1, 8, false), -1);  // "CD" after the CSI
-        for (const char* raw : {"\x1b]0;pwned", "\x1b[31mCD", "EF\x1b[2J", "\x07" "EF", "\f", "\x1b]52;",
-                                "\x9b" "2J", "\x1b]0;trace", "\x9b" "31m", "\xc2\x9b", "\xe2\x80\xae"}) {
-            EXPECT_EQ(terminal->Output().find(raw), std::string::npos) << testing::PrintToString(std::string(raw));
+        for (const char* raw : {"\x1b]0;pwned", "\x1b[31mCD", "EF\x1b[2J",
+                                "\x07"
+                                "EF",
+                                "\f", "\x1b]52;",
+                                "\x9b"
+                                "2J",
+                                "\x1b]0;trace",
+                                "\x9b"
+                                "31m",
+                                "\xc2\x9b", "\xe2\x80\xae"}) {
+            EXPECT_EQ(terminal->Output().find(raw), std::string::npos)
+                << testing::PrintToString(std::string(raw));
         }
         terminal->Press("\x1b");
         ExpectExit(0);

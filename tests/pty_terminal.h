@@ -34,7 +34,8 @@ public:
         : options_(std::move(options)), vterm_(vterm_new(options_.rows, options_.columns)) {
         static VTermScreenCallbacks callbacks{};
         callbacks.settermprop = [](VTermProp prop, VTermValue* value, void* self) {
-            if (prop == VTERM_PROP_ALTSCREEN) static_cast<PtyTerminal*>(self)->alternateScreen_ = value->boolean != 0;
+            if (prop == VTERM_PROP_ALTSCREEN)
+                static_cast<PtyTerminal*>(self)->alternateScreen_ = value->boolean != 0;
             return 1;
         };
         callbacks.bell = [](void* self) { return ++static_cast<PtyTerminal*>(self)->bells_, 1; };
@@ -43,34 +44,42 @@ public:
         vterm_screen_set_callbacks(screen, &callbacks, this);
         vterm_screen_enable_altscreen(screen, 1);
         // Answers to the program's queries go back as terminal input.
-        vterm_output_set_callback(vterm_, [](const char* b, std::size_t n, void* self) {
-            static_cast<PtyTerminal*>(self)->Send({b, n});
-        }, this);
+        vterm_output_set_callback(
+            vterm_,
+            [](const char* b, std::size_t n, void* self) {
+                static_cast<PtyTerminal*>(self)->Send({b, n});
+            },
+            this);
         vterm_screen_reset(screen, 1);
     }
     ~PtyTerminal() {
         if (pid_ > 0 && !reaped_ && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
-        for (int fd : {master_, slave_}) if (fd >= 0) close(fd);
+        for (int fd : {master_, slave_})
+            if (fd >= 0) close(fd);
         vterm_free(vterm_);
     }
     PtyTerminal(const PtyTerminal&) = delete;  // one owner of the child and the pty
     void operator=(const PtyTerminal&) = delete;
 
     bool Start(const std::vector<std::string>& arguments) {  // arguments[0]: the program
-        winsize size{static_cast<unsigned short>(options_.rows), static_cast<unsigned short>(options_.columns), 0, 0};
+        winsize size{static_cast<unsigned short>(options_.rows),
+                     static_cast<unsigned short>(options_.columns), 0, 0};
         if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) return false;
         tcgetattr(slave_, &modesAtStart_);
         fcntl(master_, F_SETFD, FD_CLOEXEC);
         std::vector<char*> argv;
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
         if ((pid_ = fork()) == 0) {
             if (login_tty(slave_) != 0) _exit(126);
             sigset_t none;
             sigprocmask(SIG_SETMASK, (sigemptyset(&none), &none), nullptr);
-            for (int number : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGPIPE, SIGWINCH}) signal(number, SIG_DFL);
+            for (int number : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGPIPE, SIGWINCH})
+                signal(number, SIG_DFL);
             if (options_.ignoreHangup) signal(SIGHUP, SIG_IGN);
-            for (const char* name : {"LINES", "COLUMNS", "ESCDELAY", "TERMINFO", "LC_CTYPE"}) unsetenv(name);
+            for (const char* name : {"LINES", "COLUMNS", "ESCDELAY", "TERMINFO", "LC_CTYPE"})
+                unsetenv(name);
             setenv("TERM", options_.term.c_str(), 1);
             for (const char* name : {"LANG", "LC_ALL"}) setenv(name, options_.locale.c_str(), 1);
             execv(argv[0], argv.data());
@@ -117,7 +126,9 @@ public:
         while (Pump(0) > 0) continue;
         return WIFEXITED(waitStatus_) ? WEXITSTATUS(waitStatus_) : -WTERMSIG(waitStatus_);
     }
-    void Signal(int number) { if (pid_ > 0 && !reaped_) kill(pid_, number); }
+    void Signal(int number) {
+        if (pid_ > 0 && !reaped_) kill(pid_, number);
+    }
     void Resize(int rows, int columns) {
         options_.rows = rows, options_.columns = columns;
         winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(columns), 0, 0};
@@ -142,16 +153,22 @@ public:
     }
     std::string Dump() const {  // the whole screen, for failure messages
         std::string dump;
-        for (int row = 0; row < options_.rows; ++row) dump += std::to_string(row) + "|" + Row(row) + "\n";
+        for (int row = 0; row < options_.rows; ++row)
+            dump += std::to_string(row) + "|" + Row(row) + "\n";
         return dump;
     }
-    bool ScreenContains(const std::string& text) const { return Dump().find(text) != std::string::npos; }
-    char32_t Character(int row, int column) const { return Cell(row, column).chars[0]; }  // 0: empty
+    bool ScreenContains(const std::string& text) const {
+        return Dump().find(text) != std::string::npos;
+    }
+    char32_t Character(int row, int column) const {
+        return Cell(row, column).chars[0];
+    }  // 0: empty
     // A palette index (0-7 normal, 8-15 bright), -1 for the terminal's own.
     int Colour(int row, int column, bool background) const {
         const VTermScreenCell cell = Cell(row, column);
         const VTermColor& colour = background ? cell.bg : cell.fg;
-        const bool isDefault = background ? VTERM_COLOR_IS_DEFAULT_BG(&colour) : VTERM_COLOR_IS_DEFAULT_FG(&colour);
+        const bool isDefault =
+            background ? VTERM_COLOR_IS_DEFAULT_BG(&colour) : VTERM_COLOR_IS_DEFAULT_FG(&colour);
         return !VTERM_COLOR_IS_INDEXED(&colour) || isDefault ? -1 : colour.indexed.idx;
     }
     bool AlternateScreen() const { return alternateScreen_; }
@@ -173,7 +190,8 @@ private:
         std::string number, argument, line;
         syscallFile >> number >> argument;
         while (std::getline(status, line)) {
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) *switches = std::stol(line.substr(24));
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                *switches = std::stol(line.substr(24));
         }
         return number == std::to_string(SYS_read) && (argument == "0x0" || argument == "0");
     }
@@ -182,7 +200,8 @@ private:
         if (master_ < 0 || poll(&ready, 1, milliseconds) <= 0) return 0;
         std::size_t total = 0;
         char buffer[4096];
-        for (ssize_t got; (got = read(master_, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR);) {
+        for (ssize_t got;
+             (got = read(master_, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR);) {
             if (got < 0) continue;
             output_.append(buffer, std::size_t(got));
             vterm_input_write(vterm_, buffer, std::size_t(got));

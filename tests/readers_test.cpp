@@ -1,4 +1,5 @@
-// Reading rules of the three input files, one row each (the fuzz seeds check invariants over whole files).
+// Reading rules of the three input files, one row each (the fuzz seeds check invariants over whole
+// files).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,11 +8,14 @@
 
 namespace {
 
-// `reader`: 'h' a token header; 'l' a listing (every state's block); 't' a trace whose first line is shown, then,
-// with state 2 shown, return state 1 and token 11, the rest read and interpreted (the last line once more as a replay
-// reads it), over 10 states after bison's terminals; 'n' the name of the token before '|' with the header after it.
-// `read` is what the reader made of it.
-struct FormatRow { char reader; std::string input, read; };
+// `reader`: 'h' a token header; 'l' a listing (every state's block); 't' a trace whose first line
+// is shown, then, with state 2 shown, return state 1 and token 11, the rest read and interpreted
+// (the last line once more as a replay reads it), over 10 states after bison's terminals; 'n' the
+// name of the token before '|' with the header after it. `read` is what the reader made of it.
+struct FormatRow {
+    char reader;
+    std::string input, read;
+};
 
 // `count` lines made by `line`, built in code so that tables fill cheaply.
 std::string Lines(std::size_t count, std::string (*line)(std::size_t)) {
@@ -29,72 +33,114 @@ const std::string kMoved = " back 2 token 11 (none)";  // byacc and bison: no to
 const std::string kStill = "2 back 1 token 11 (none)";
 
 const FormatRow kFormatRows[] = {
-    {'h', "#define IDENT 257\n#DEFINE NUMBER\t  258\n#define HEX 0x10\n#define NEG -5 /* c */\n#define BIG 2147483648\n"
-          "#define MIN -2147483648\n", "IDENT=257 NUMBER=258 HEX=0 NEG=-5 MIN=-2147483648"},
+    {'h',
+     "#define IDENT 257\n#DEFINE NUMBER\t  258\n#define HEX 0x10\n#define NEG -5 /* c */\n#define "
+     "BIG 2147483648\n"
+     "#define MIN -2147483648\n",
+     "IDENT=257 NUMBER=258 HEX=0 NEG=-5 MIN=-2147483648"},
     {'h', "#define\tTAB 1\n  #define INDENTED 2\n#define GUARD\n#define TYPE int\n", ""},
     {'h', "#define " + std::string(23, 'N') + "XYZ 1\n#define " + std::string(23, 'M') + "42 2\n",
      std::string(23, 'M') + "=42"},
-    {'h', "  enum yytokentype\n  {\n    YYEMPTY = -2,\n    YYEOF = 0,   /* \"end of file\"  */\n"
-          "    NUMBER = 258,  /* NUMBER  */\n        TOK_PLUS=259 // \"+\"\n    LAST = 267\r\n"
-          "    STATEMENT = 5;\n    SUM = a + 1,\n    HEX = 0x10,\n    TRAILING = 12 more,\n    = 4,\n"
-          "    1X = 4,\n    BIG = 2147483648,\n  };\n#define IDENT 300\n",
+    {'h',
+     "  enum yytokentype\n  {\n    YYEMPTY = -2,\n    YYEOF = 0,   /* \"end of file\"  */\n"
+     "    NUMBER = 258,  /* NUMBER  */\n        TOK_PLUS=259 // \"+\"\n    LAST = 267\r\n"
+     "    STATEMENT = 5;\n    SUM = a + 1,\n    HEX = 0x10,\n    TRAILING = 12 more,\n    = 4,\n"
+     "    1X = 4,\n    BIG = 2147483648,\n  };\n#define IDENT 300\n",
      "YYEMPTY=-2 YYEOF=0 NUMBER=258 TOK_PLUS=259 LAST=267 IDENT=300"},
     {'h', std::string(64, 'E') + " = 7\n", std::string(63, 'E') + "=7"},
-    {'h', std::string(511, 'x') + "#define CUT 5\n", "CUT=5"},  // a line's rest past 511 reads as a line
-    {'h', Lines(kSymbolsMax + 88, [](std::size_t i) {
-         return (i % 2 ? "#define T" : "  T") + std::to_string(i) + (i % 2 ? " " : " = ") + std::to_string(1000 + i) + "\n";
-     }), "T0=1000 .. T4095=5095 (4096)"},
+    {'h', std::string(511, 'x') + "#define CUT 5\n",
+     "CUT=5"},  // a line's rest past 511 reads as a line
+    {'h',
+     Lines(kSymbolsMax + 88,
+           [](std::size_t i) {
+               return (i % 2 ? "#define T" : "  T") + std::to_string(i) + (i % 2 ? " " : " = ") +
+                      std::to_string(1000 + i) + "\n";
+           }),
+     "T0=1000 .. T4095=5095 (4096)"},
     {'l', StateHeader(7) + "\n+---" + std::string(27, '-') + "STATE \n",
      StateHeader(7) + " / +---" + std::string(27, '-') + "STATE "},
     {'l', "+--x" + StateHeader(7).substr(4) + "\n " + StateHeader(7) + "\n+---short STATE \n", ""},
-    {'l', "  0  $accept : program $end\n\f\nstate 0\n\tA\n\n1" + kConflict.substr(2) + "\nstate 1\n\tB",
+    {'l',
+     "  0  $accept : program $end\n\f\nstate 0\n\tA\n\n1" + kConflict.substr(2) + "\nstate 1\n\tB",
      "state 0|\tA| / 1" + kConflict.substr(2) + "|state 1|\tB"},
-    {'l', "state 0\n\n" + kConflict + "\n14: reduce/reduce conflict (reduce 1, reduce 2) on X\nstate 14\nC\n",
-     "state 0| / " + kConflict + "|14: reduce/reduce conflict (reduce 1, reduce 2) on X|state 14|C"},
-    {'l', "state 0\n3: shift/reduce conflict\n" + kConflict + "\nstate 14\n", "state 0|3: shift/reduce conflict / " + kConflict + "|state 14"},
+    {'l',
+     "state 0\n\n" + kConflict +
+         "\n14: reduce/reduce conflict (reduce 1, reduce 2) on X\nstate 14\nC\n",
+     "state 0| / " + kConflict +
+         "|14: reduce/reduce conflict (reduce 1, reduce 2) on X|state 14|C"},
+    {'l', "state 0\n3: shift/reduce conflict\n" + kConflict + "\nstate 14\n",
+     "state 0|3: shift/reduce conflict / " + kConflict + "|state 14"},
     {'l', "state 0\n3: shift/reduce conflict\nstate 4\nstate 5\n" + kConflict + "\n\nstate 14\n",
      "state 0|3: shift/reduce conflict / state 4 / state 5|" + kConflict + "| / state 14"},
-    {'l', "State 15 conflicts: 1 shift/reduce\nGrammar\nState 0\n\n    0 $accept: . program $end\n"
-          "State 1 \r\nstate 2\nState 14 contains 1 shift/reduce conflict.\n",
-     "State 0||    0 $accept: . program $end / State 1 |state 2|State 14 contains 1 shift/reduce conflict."},
-    {'l', "state\nstate x\nstate 1x\nstate -1\n state 1\nstates 1\nState  1\nstate 1234567890\n"
-          "State 3 conflicts: 1\nstate 0 ", "state 0 "},
+    {'l',
+     "State 15 conflicts: 1 shift/reduce\nGrammar\nState 0\n\n    0 $accept: . program $end\n"
+     "State 1 \r\nstate 2\nState 14 contains 1 shift/reduce conflict.\n",
+     "State 0||    0 $accept: . program $end / State 1 |state 2|State 14 contains 1 shift/reduce "
+     "conflict."},
+    {'l',
+     "state\nstate x\nstate 1x\nstate -1\n state 1\nstates 1\nState  1\nstate 1234567890\n"
+     "State 3 conflicts: 1\nstate 0 ",
+     "state 0 "},
     {'l', StateHeader(0) + "\nstate 1\nState 2\n" + StateHeader(1) + "\n",
      StateHeader(0) + "|state 1|State 2 / " + StateHeader(1)},
-    {'l', "state 0\n" + StateHeader(1) + "\nState 2\nstate 1\n", "state 0|" + StateHeader(1) + "|State 2 / state 1"},
-    {'l', "State 0\n" + std::string(80, '-') + "State 1\n", "State 0|" + std::string(80, '-') + "|State 1"},
+    {'l', "state 0\n" + StateHeader(1) + "\nState 2\nstate 1\n",
+     "state 0|" + StateHeader(1) + "|State 2 / state 1"},
+    {'l', "State 0\n" + std::string(80, '-') + "State 1\n",
+     "State 0|" + std::string(80, '-') + "|State 1"},
     {'l', std::string(80, '-') + StateHeader(0) + "\n", StateHeader(0)},  // kwt's own: any piece
-    {'l', Lines(kStatesMax + 64, [](std::size_t i) { return "state " + std::to_string(i) + "\nx\n"; }),
+    {'l',
+     Lines(kStatesMax + 64, [](std::size_t i) { return "state " + std::to_string(i) + "\nx\n"; }),
      "state 0|x / .. / state 65535|x (65536)"},
-    {'l', "state 0\n" + Lines(kLRTLinesMax + 88, [](std::size_t i) { return "l" + std::to_string(i) + "\n"; }),
+    {'l',
+     "state 0\n" +
+         Lines(kLRTLinesMax + 88, [](std::size_t i) { return "l" + std::to_string(i) + "\n"; }),
      "state 0|..|l8190 (8192)"},
     {'t', kOwn + "at state 5, next token 257", "5 back 2 token 257 '^A'"},
     {'t', kOwn + "at   state\t3,next token   +43 and more", "3 back 2 token 43 '+'"},
     {'t', kOwn + "at state 2, next token 44", "2 back 2 token 44 ','"},
     {'t', kOwn + "error: pop state 7, recover state 3", "3 back 2 token 11 '^K'"},
-    {'t', kOwn + "at state 0, next token 257\nat state 10, next token 257\nat state 5 , next token 257", "2 back 1 token 11 '^K'"},
-    {'t', kOwn + "at state 4294967301, next token 257\nerror: pop state 7, recover state 0", "2 back 1 token 11 '^K'"},
-    {'t', kOwn + "Entering state 5\nyydebug[1]: state 6, reading token 1 (A)", "2 back 1 token 11 '^K'"},
+    {'t',
+     kOwn + "at state 0, next token 257\nat state 10, next token 257\nat state 5 , next token 257",
+     "2 back 1 token 11 '^K'"},
+    {'t', kOwn + "at state 4294967301, next token 257\nerror: pop state 7, recover state 0",
+     "2 back 1 token 11 '^K'"},
+    {'t', kOwn + "Entering state 5\nyydebug[1]: state 6, reading token 1 (A)",
+     "2 back 1 token 11 '^K'"},
     {'t', kByacc + "yydebug: state 5, reading 41 (')') <1.5>", "5 back 2 token 41 ')'"},
     {'t', kByacc + "yydebug[1]: state 0, reading token 0 ($end)", "0 back 2 token 0 $end"},
     {'t', kByacc + "yydebug: state 4, reading 0 (end-of-file)", "4 back 2 token 0 $end"},
     {'t', kByacc + "yydebug[9]: state 12, reading token 40 ('(')", "2 back 1 token 40 '('"},
     {'t', kByacc + "yydebug[1]: state 4, reading token 300 (NO_CLOSE", "4 back 2 token 300 ','"},
     {'t', kByacc + "calcdebug[2]: after reduction, shifting from state 3 to state 7", "7" + kMoved},
-    {'t', kByacc + "yydebug: after reduction, result is <to state 9>, shifting from 0 to state 1", "1" + kMoved},
+    {'t', kByacc + "yydebug: after reduction, result is <to state 9>, shifting from 0 to state 1",
+     "1" + kMoved},
     {'t', kByacc + "yydebug[4]: state 3, error recovery shifting to state 1", "3" + kMoved},
     {'t', kByacc + "yydebug[1]: state 6, error recovery discarding token 42 ('*')", "6" + kMoved},
-    {'t', kByacc + "state 5, reading token 257 (NUMBER)\nline 3: syntax error\nyydebug[3]: state -1, x\n"
-                   "yydebug[3]: state 5 shifting\nyydebug[3]: state 4294967301, reading token 257 (N)\n"
-                   "Entering state 5\nat state 5, next token 1", kStill},
-    {'t', kByacc + "yydebug[2]: after reduction, result is <" + std::string(18, 'v') +
-              ">, shifting from state 3 to state 75\nyydebug[5]: error recovery discarding state 3x", kStill},
-    {'t', kBison + "Entering state 5 ", "5" + kMoved}, {'t', kBison + "Entering state 0", "0" + kMoved},
-    {'t', kBison + "Stack now 0 4 6x\nStack now \nEntering state 10\nEntering state 99999999999\nEntering state -1", kStill},
+    {'t',
+     kByacc + "state 5, reading token 257 (NUMBER)\nline 3: syntax error\nyydebug[3]: state -1, x\n"
+              "yydebug[3]: state 5 shifting\nyydebug[3]: state 4294967301, reading token 257 (N)\n"
+              "Entering state 5\nat state 5, next token 1",
+     kStill},
+    {'t',
+     kByacc + "yydebug[2]: after reduction, result is <" + std::string(18, 'v') +
+         ">, shifting from state 3 to state 75\nyydebug[5]: error recovery discarding state 3x",
+     kStill},
+    {'t', kBison + "Entering state 5 ", "5" + kMoved},
+    {'t', kBison + "Entering state 0", "0" + kMoved},
+    {'t',
+     kBison + "Stack now 0 4 6x\nStack now \nEntering state 10\nEntering state "
+              "99999999999\nEntering state -1",
+     kStill},
     {'t', kBison + kDeep + "7\n" + kDeep.substr(0, 79), "4" + kMoved},  // the first is cut in 67
-    {'t', kBison + "LAC: checking lookahead ';': R7 G5 S3\n" + std::string(80, 'x') + "Entering state 5", kStill},
-    {'t', Lines(1000, [](std::size_t) { return std::string("x\n"); }) + "Entering state 5", "2 back 1 token 11 '^K'"},
-    {'t', kBison + "Reducing stack by rule 5 (line 7):\n   $1 = token NUMBER (5)\nat state 5, next token 1", kStill},
+    {'t',
+     kBison + "LAC: checking lookahead ';': R7 G5 S3\n" + std::string(80, 'x') + "Entering state 5",
+     kStill},
+    {'t', Lines(1000, [](std::size_t) { return std::string("x\n"); }) + "Entering state 5",
+     "2 back 1 token 11 '^K'"},
+    {'t',
+     kBison +
+         "Reducing stack by rule 5 (line 7):\n   $1 = token NUMBER (5)\nat state 5, next token 1",
+     kStill},
     {'t', kBison + "Next token is token \"==\" (x)", "2 back 1 token 261 \"==\""},
     {'t', kBison + "Next token is token \"a\\\"b\" (x)", "2 back 1 token 262 \"a\\\"b\""},
     {'t', kBison + "Next token is token == (x)", "2 back 1 token 261 =="},
@@ -102,10 +148,16 @@ const FormatRow kFormatRows[] = {
     {'t', kBison + "Next token is token \"a b\" (x) y)", "2 back 1 token 11 \"a b\""},
     {'t', kBison + "Next token is token some name (x (y))", "2 back 1 token 11 some name"},
     {'t', kBison + "Next token is token unclosed", "2 back 1 token 11 unclosed"},
-    {'n', "257|#define IDENT 257\n#define OTHER 257\n", "IDENT"}, {'n', "-1|#define IDENT 257\n", "EOF"},
-    {'n', "0|#define IDENT 257\n", "NULL"}, {'n', "-1|#define END -1\n", "END"}, {'n', "266|", "'^J'"},
-    {'n', "10|#define IDENT 257\n", "'^J'"}, {'n', "256|", "'^@'"}, {'n', "-2|#define IDENT 257\n", "'^>'"},
-    {'n', "556|#define IDENT 257\n", "','"}, {'n', "-2147483648|#define IDENT 257\n", "'^@'"},
+    {'n', "257|#define IDENT 257\n#define OTHER 257\n", "IDENT"},
+    {'n', "-1|#define IDENT 257\n", "EOF"},
+    {'n', "0|#define IDENT 257\n", "NULL"},
+    {'n', "-1|#define END -1\n", "END"},
+    {'n', "266|", "'^J'"},
+    {'n', "10|#define IDENT 257\n", "'^J'"},
+    {'n', "256|", "'^@'"},
+    {'n', "-2|#define IDENT 257\n", "'^>'"},
+    {'n', "556|#define IDENT 257\n", "','"},
+    {'n', "-2147483648|#define IDENT 257\n", "'^@'"},
 };
 
 // The items joined; more than eight as the first, the last and the count.
@@ -121,9 +173,12 @@ std::string Read(const FormatRow& row, const TempDir& dir) {
     ResetProgramState();
     std::vector<std::string> read;
     if (row.reader == 'h' || row.reader == 'n') {
-        ReadInclude(dir.Write("yytab.h", row.input.substr(row.reader == 'n' ? row.input.find('|') + 1 : 0)).c_str());
+        ReadInclude(
+            dir.Write("yytab.h", row.input.substr(row.reader == 'n' ? row.input.find('|') + 1 : 0))
+                .c_str());
         if (row.reader == 'n') return nToken = std::stoi(row.input), TokenName();
-        for (uint16_t i = 0; i < sSymbols; ++i) read.push_back(szSymbol[i].data() + ("=" + std::to_string(nSymbol[i])));
+        for (uint16_t i = 0; i < sSymbols; ++i)
+            read.push_back(szSymbol[i].data() + ("=" + std::to_string(nSymbol[i])));
         return Join(read, " ");
     }
     if (row.reader == 'l') {
@@ -136,7 +191,8 @@ std::string Read(const FormatRow& row, const TempDir& dir) {
         }
         return Join(read, " / ");
     }
-    const std::string terminals = "Terminals, with rules where they appear\n\n    $end (0) 0\n    '(' (40) 7 8\n"
+    const std::string terminals =
+        "Terminals, with rules where they appear\n\n    $end (0) 0\n    '(' (40) 7 8\n"
         "    \"a\\\"b\" (262) 9\n    NUMBER <value> (258) 11\n    \"==\" (261) 12\n\n"
         "Nonterminals, with rules where they appear\n    NOT_A_TERMINAL (300)\n";
     OpenListingQuietly(dir.Write("yy.lrt", terminals + Listing(std::vector<int>(10, 2))));
@@ -146,10 +202,12 @@ std::string Read(const FormatRow& row, const TempDir& dir) {
     LoadLRT();
     int64_t at = TextTell(pfileTrace), last = 0;
     TraceState before;
-    for (; ReadTrace(); at = TextTell(pfileTrace)) last = at, before = SaveTraceState(), ParseTrace();
+    for (; ReadTrace(); at = TextTell(pfileTrace))
+        last = at, before = SaveTraceState(), ParseTrace();
     const auto shown = [] {
-        return std::to_string(nState) + " back " + std::to_string(nCurrentState) + " token " + std::to_string(nToken) +
-               " " + TokenName() + (szLRT[0].data() == StateHeader(int(nState)) ? "" : " (window not loaded)");
+        return std::to_string(nState) + " back " + std::to_string(nCurrentState) + " token " +
+               std::to_string(nToken) + " " + TokenName() +
+               (szLRT[0].data() == StateHeader(int(nState)) ? "" : " (window not loaded)");
     };
     const std::string result = shown();
     // The last step again as a replay does it: from its offset, with the state before it.

@@ -20,10 +20,16 @@ class TempDir {
 public:
     TempDir() {
         std::random_device seed;
-        do path_ = (std::filesystem::temp_directory_path() / ("kwt-test-" + std::to_string(seed()))).string();
+        do
+            path_ =
+                (std::filesystem::temp_directory_path() / ("kwt-test-" + std::to_string(seed())))
+                    .string();
         while (!std::filesystem::create_directory(path_));
     }
-    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     // Writes `content` byte for byte to `name` in the directory; gives its path.
     std::string Write(const std::string& name, const std::string& content) const {
         std::ofstream out(Path(name), std::ios::binary);
@@ -39,7 +45,8 @@ private:
 // "+---" at the start and "STATE <number>" at offset 31.
 inline std::string StateHeader(int number) {
     char line[96];
-    std::snprintf(line, sizeof line, "+----------------------------- STATE %d -----------------------------+", number);
+    std::snprintf(line, sizeof line,
+                  "+----------------------------- STATE %d -----------------------------+", number);
     return line;
 }
 
@@ -61,4 +68,6 @@ inline bool OpenListingQuietly(const std::string& path) {
     return testing::internal::GetCapturedStdout(), opened;
 }
 
-inline void ResetProgramState() { fuzz::ResetReaders(), ResetSteps(); }  // files, tables, step history
+inline void ResetProgramState() {
+    fuzz::ResetReaders(), ResetSteps();
+}  // files, tables, step history

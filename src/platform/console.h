@@ -17,8 +17,8 @@ using ConsoleHandle = void*;
 using ConsoleAttribute = uint16_t;
 
 struct ConsoleBufferInfo {
-    int width = 0;    // columns of the screen buffer
-    int height = 0;   // rows of the screen buffer
+    int width = 0;                   // columns of the screen buffer
+    int height = 0;                  // rows of the screen buffer
     ConsoleAttribute attribute = 0;  // the attribute text is written in
 };
 
@@ -71,8 +71,8 @@ bool ConsoleSetCursor(ConsoleHandle output, int column, int row);
 bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length);
 // Fill `count` cells from (column, row) onwards, running on across rows and
 // stopping at the end of the buffer; `filled` gets the number of cells.
-bool ConsoleFillCharacter(ConsoleHandle output, char character, uint32_t count,
-                          int column, int row, uint32_t* filled);
+bool ConsoleFillCharacter(ConsoleHandle output, char character, uint32_t count, int column, int row,
+                          uint32_t* filled);
 bool ConsoleFillAttribute(ConsoleHandle output, ConsoleAttribute attribute, uint32_t count,
                           int column, int row, uint32_t* filled);
 bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute);

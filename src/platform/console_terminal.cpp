@@ -304,6 +304,7 @@ struct ExtraKey {
     uint16_t virtualKey;
 };
 
+// clang-format off
 constexpr std::array<ExtraKey, 30> kExtraKeys = {{
     {"\033[A", VirtualKey::kUp},        {"\033OA", VirtualKey::kUp},
     {"\033[B", VirtualKey::kDown},      {"\033OB", VirtualKey::kDown},
@@ -321,6 +322,7 @@ constexpr std::array<ExtraKey, 30> kExtraKeys = {{
     {"\033Ov", '6'},                    {"\033On", VirtualKey::kOther},
     {"\033Oj", VirtualKey::kOther},     {"\033Oo", VirtualKey::kOther},
 }};
+// clang-format on
 
 // Codes for the sequences we define ourselves, well clear of the ones
 // curses hands out for a terminal description's extended keys.
@@ -451,8 +453,8 @@ cchar_t MakeCell(wchar_t character, const Style& style) {
 // up to column `end`; returns the column after the last. Copying the cells
 // in leaves curses no byte to act on, and works in the last cell of the
 // window, where adding a character would fail.
-int DrawCells(WINDOW* window, int row, int column, int end, const char* text,
-              std::size_t length, const Style& style) {
+int DrawCells(WINDOW* window, int row, int column, int end, const char* text, std::size_t length,
+              const Style& style) {
     std::vector<cchar_t> cells;
     const int start = column;
     const int after = LayOutRow(
@@ -492,7 +494,7 @@ enum class Answer { kYes, kNo, kResized };
 
 constexpr char kChoice[] = "Yes (y) / No (n)";
 constexpr ConsoleAttribute kBoxAttribute = 0x70;  // black on grey
-constexpr int kBoxMargin = 2;                      // border and a blank on each side
+constexpr int kBoxMargin = 2;                     // border and a blank on each side
 
 std::vector<std::string> SplitLines(const char* text) {
     std::vector<std::string> lines(1);
@@ -534,9 +536,9 @@ WINDOW* DrawBox(const std::vector<std::string>& lines, const char* caption) {
     int inner = static_cast<int>(sizeof kChoice - 1);
     for (const std::string& line : lines) {
         // Tabs may widen a line: measure it as it will be laid out.
-        const int end = LayOutRow(line.data(), line.size(), kBoxMargin, columns + kBoxMargin,
-                                  utf8Locale ? ShowsInOneCell : nullptr,
-                                  [](int, unsigned char) {}, [](int, char32_t) {});
+        const int end = LayOutRow(
+            line.data(), line.size(), kBoxMargin, columns + kBoxMargin,
+            utf8Locale ? ShowsInOneCell : nullptr, [](int, unsigned char) {}, [](int, char32_t) {});
         if (end - kBoxMargin > inner) inner = end - kBoxMargin;
     }
     const int captionWidth = static_cast<int>(std::strlen(caption)) + 2;
@@ -701,8 +703,7 @@ bool MoreFollowsEsc() {
         const bool controlSequence = next == L'[';
         // A control sequence ends with a byte from '@' to '~'; SS3 takes one.
         while ((kind = wget_wch(stdscr, &next)) == OK && controlSequence &&
-               (next < L'@' || next > L'~')) {
-        }
+               (next < L'@' || next > L'~')) {}
     }
     nodelay(stdscr, FALSE);
     return more;
@@ -765,13 +766,13 @@ bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length) {
     const int end = RowEnd(columns);
     // A resize may have left the cursor outside; nothing is drawn there.
     if (cursorRow >= rows || cursorColumn >= end || length == 0) return true;
-    cursorColumn = DrawCells(stdscr, cursorRow, cursorColumn, end, text, length,
-                             StyleFor(currentAttribute));
+    cursorColumn =
+        DrawCells(stdscr, cursorRow, cursorColumn, end, text, length, StyleFor(currentAttribute));
     return true;
 }
 
-bool ConsoleFillCharacter(ConsoleHandle output, char character, uint32_t count, int column,
-                          int row, uint32_t* filled) {
+bool ConsoleFillCharacter(ConsoleHandle output, char character, uint32_t count, int column, int row,
+                          uint32_t* filled) {
     if (!UsableOutput(output)) return Fail(EBADF);
     if (!InsideScreen(column, row)) return Fail(EINVAL);
     const wchar_t glyph = glyphs[static_cast<unsigned char>(character)];

@@ -111,8 +111,8 @@ bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length) {
     return true;
 }
 
-bool ConsoleFillCharacter(ConsoleHandle output, char character, uint32_t count, int column,
-                          int row, uint32_t* filled) {
+bool ConsoleFillCharacter(ConsoleHandle output, char character, uint32_t count, int column, int row,
+                          uint32_t* filled) {
     COORD position{};
     if (!ToCoord(column, row, &position)) return false;
     DWORD done = 0;

@@ -5,12 +5,12 @@
 
 #include "textfile.h"
 
-#include <cerrno>
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #ifdef KWT_TEXT_FROM_MEMORY
 // Fuzz builds: the bytes given to TextOpenNextFromMemory if there are any,
@@ -29,9 +29,9 @@ constexpr unsigned char kEndOfFileMark = 0x1A;
 
 struct TextFile {
     std::FILE* stream = nullptr;
-    int64_t chunkStart = 0;   // file offset of chunk[0]
+    int64_t chunkStart = 0;  // file offset of chunk[0]
     std::size_t chunkLength = 0;
-    std::size_t next = 0;     // index in chunk of the next byte to read
+    std::size_t next = 0;  // index in chunk of the next byte to read
     bool atEnd = false;
     unsigned char chunk[kChunkSize];
 };

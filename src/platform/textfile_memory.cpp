@@ -1,9 +1,9 @@
 // Fuzz builds only: lets the readers read bytes held in memory as if they
 // were the file they open, so that a fuzz input needs no file of its own.
-#include <cstdio>
-#include <cstdlib>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
 
 #include "textfile.h"
 

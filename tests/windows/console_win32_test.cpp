@@ -18,7 +18,8 @@ ConsoleHandle In() { return ConsoleInputHandle(); }
 std::string Cells(int row, int column, int count) {
     std::string text(std::size_t(count), '\0');
     DWORD read = 0;
-    ReadConsoleOutputCharacterA(Out(), &text[0], DWORD(count), COORD{SHORT(column), SHORT(row)}, &read);
+    ReadConsoleOutputCharacterA(Out(), &text[0], DWORD(count), COORD{SHORT(column), SHORT(row)},
+                                &read);
     return text.substr(0, read);
 }
 
@@ -34,14 +35,17 @@ TEST(ConsoleWin32, CellsFillsAndAttributes) {
     uint32_t filled = 0;
     ASSERT_TRUE(ConsoleFillCharacter(Out(), 'z', 80, 0, 3, &filled));
     ASSERT_TRUE(ConsoleSetCursor(Out(), 70, 2));
-    const std::string text = "a\tb\x1b[2J\x07\x7f\xb0" "cdefgh";
+    const std::string text =
+        "a\tb\x1b[2J\x07\x7f\xb0"
+        "cdefgh";
     ASSERT_TRUE(ConsoleWrite(Out(), text.data(), text.size()));
     EXPECT_EQ(Cells(2, 70, 10) + Cells(3, 0, 1), "a b?[2J??\xb0z");
     // Fills run across rows; attributes written stay.
     ASSERT_TRUE(ConsoleFillCharacter(Out(), 'x', 85, 75, 4, &filled));
     EXPECT_EQ(Cells(4, 75, 5) + Cells(5, 0, 80), std::string(filled, 'x'));
     ASSERT_TRUE(ConsoleFillAttribute(Out(), 0x1E, 85, 75, 4, &filled));
-    EXPECT_EQ(std::make_tuple(AttributeAt(5, 79), AttributeAt(6, 0) == 0x1E), std::make_tuple(0x1E, false));
+    EXPECT_EQ(std::make_tuple(AttributeAt(5, 79), AttributeAt(6, 0) == 0x1E),
+              std::make_tuple(0x1E, false));
     ConsoleBufferInfo info;
     ASSERT_TRUE(ConsoleSetAttribute(Out(), 0x2F) && ConsoleGetBufferInfo(Out(), &info));
     EXPECT_EQ(info.attribute, 0x2F);
@@ -65,9 +69,11 @@ void WriteKey(WORD key, bool down, DWORD type = KEY_EVENT) {
 ConsoleEvent NextOwnEvent() {
     ConsoleEvent event;
     do {
-        if (WaitForSingleObject(In(), 10000) != WAIT_OBJECT_0) return ADD_FAILURE() << "no input record", event;
+        if (WaitForSingleObject(In(), 10000) != WAIT_OBJECT_0)
+            return ADD_FAILURE() << "no input record", event;
         EXPECT_TRUE(ConsoleReadEvent(In(), &event));
-    } while (event.isKey && event.virtualKey != VirtualKey::kNumpad9 && event.virtualKey != VirtualKey::kF1);
+    } while (event.isKey && event.virtualKey != VirtualKey::kNumpad9 &&
+             event.virtualKey != VirtualKey::kF1);
     return event;
 }
 
@@ -77,8 +83,9 @@ TEST(ConsoleWin32, KeyRecordsDownAndUpAndOtherEvents) {
     WriteKey(VK_NUMPAD9, false);
     WriteKey(0, false, FOCUS_EVENT);
     WriteKey(VK_NUMPAD9, true);
-    for (const ConsoleEvent expected : {ConsoleEvent{true, true, VirtualKey::kNumpad9},
-                                        ConsoleEvent{true, false, VirtualKey::kNumpad9}, ConsoleEvent{}}) {
+    for (const ConsoleEvent expected :
+         {ConsoleEvent{true, true, VirtualKey::kNumpad9},
+          ConsoleEvent{true, false, VirtualKey::kNumpad9}, ConsoleEvent{}}) {
         const ConsoleEvent event = NextOwnEvent();
         EXPECT_EQ(std::make_tuple(event.isKey, event.keyDown, event.virtualKey),
                   std::make_tuple(expected.isKey, expected.keyDown, expected.virtualKey));
