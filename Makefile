@@ -7,7 +7,8 @@ PREFIX ?= /usr/local
 EXAMPLES = examples/kwt.err examples/yy.lrt examples/yytab.h
 DEMO = $(BUILD)/demo
 
-.PHONY: all build demo demo-own test test-sanitize fuzz windows windows-test install clean
+.PHONY: all build demo demo-own test test-sanitize fuzz windows windows-test install clean \
+	format check-format lint
 
 all: build
 
@@ -51,6 +52,27 @@ windows:
 # The Windows builds under Wine: unit tests, start-up checks, the console.
 windows-test: build windows
 	scripts/windows-test.sh
+
+# One format for all C++: `make format` rewrites the tree, `make check-format` fails on any
+# file it would change.
+FORMATTED = $(shell git ls-files -- src tests fuzz bench | grep -E '\.(cpp|h)$$' | grep -v '^fuzz/corpus/')
+
+format:
+	@scripts/install-deps.sh lint
+	clang-format -i $(FORMATTED)
+
+check-format:
+	@scripts/install-deps.sh lint
+	clang-format --dry-run -Werror $(FORMATTED)
+
+# clang-tidy over the program's sources with the checks in .clang-tidy. The Windows console layer
+# needs windows.h, which only the cross-compiler has: it is linted by the -Wall -Wextra build.
+LINTED = $(filter-out src/platform/console_win32.cpp src/platform/textfile_memory.cpp,\
+	$(wildcard src/*.cpp src/platform/*.cpp))
+
+lint: build
+	@scripts/install-deps.sh lint
+	printf '%s\n' $(LINTED) | xargs -P $(JOBS) -n 2 clang-tidy -p $(BUILD) --quiet 2>/dev/null
 
 install: build
 	cmake --install $(BUILD)

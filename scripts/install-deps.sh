@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
-# Usage: scripts/install-deps.sh [build|test|windows|wine|fuzz|bench]...
+# Usage: scripts/install-deps.sh [build|test|lint|windows|wine|fuzz|bench]...
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libncurses-dev)
@@ -8,6 +8,7 @@ for need in "$@"; do
   case "$need" in
     build) ;;
     test) packages+=(libgtest-dev libvterm-dev byacc bison) ;;
+    lint) packages+=(clang-format clang-tidy) ;;
     windows) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest) ;;
     # wine32 (from the i386 architecture) runs the 32-bit kwt.exe.
     wine) packages+=(wine wine64 wine32:i386 tmux) ;;

@@ -23,7 +23,7 @@ constexpr int64_t kBehind = static_cast<int64_t>(kPieceLength) + 1;
 // Needed after a candidate before it can be judged: the rest of its piece
 // and a CR LF that may end it.
 constexpr int64_t kAhead = static_cast<int64_t>(kPieceLength) + 2;
-constexpr std::size_t kBlockSize = 256 * 1024;
+constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
 constexpr unsigned char kEndOfText = 0x1A;
 // Every error line holds this: "error:", "Error:", "error recovery", "syntax error".
 constexpr char kErrorKey[] = "rror";

@@ -41,7 +41,7 @@ constexpr TraceRules kBisonRules{TraceKind::kBison, 0, false};
 // The first lines looked at to tell the kind; all within the text file's
 // first read, so that going back to the start needs no seek of the stream.
 constexpr int kKindProbeLines = 1000;
-constexpr int64_t kKindProbeBytes = 32 * 1024;
+constexpr int64_t kKindProbeBytes = int64_t{32} * 1024;
 
 constexpr char kEndOfInput[] = "$end";
 // What a byacc or bison trace shows before the parser has read a token.

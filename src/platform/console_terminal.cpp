@@ -134,7 +134,7 @@ struct Style {
     short pair = 0;
 };
 
-constexpr int kConsoleColours = 16;
+constexpr std::size_t kConsoleColours = 16;
 constexpr int kBrightBit = 8;
 
 // Pairs are allocated the first time a foreground/background is used;
@@ -152,7 +152,8 @@ short CursesColour(int consoleColour) {
 }
 
 short PairFor(int foreground, int background) {
-    short& pair = pairOf[static_cast<std::size_t>(foreground * kConsoleColours + background)];
+    short& pair = pairOf[static_cast<std::size_t>(foreground) * kConsoleColours +
+                         static_cast<std::size_t>(background)];
     if (pair != 0) return pair;
     if (nextPair >= COLOR_PAIRS ||
         init_pair(nextPair, CursesColour(foreground), CursesColour(background)) == ERR) {
@@ -876,7 +877,8 @@ int ConsoleLastError() { return lastError; }
 
 char* ConsoleErrorText(int code) { return CopyToNewText(WrapText(std::strerror(code))); }
 
-void ConsoleFreeErrorText(char* text) { delete[] text; }
+// The text is handed back as it was handed out, as the Windows console takes it.
+void ConsoleFreeErrorText(char* text) { delete[] text; }  // NOLINT(readability-non-const-parameter)
 
 bool ConsoleAskYesNo(const char* text, const char* caption) {
     if (text == nullptr) text = "";

@@ -1,6 +1,6 @@
 // 64-bit offsets for fseeko where off_t would otherwise have 32 bits.
 #if !defined(_WIN32) && !defined(_FILE_OFFSET_BITS)
-#define _FILE_OFFSET_BITS 64
+#define _FILE_OFFSET_BITS 64  // NOLINT(bugprone-reserved-identifier): the C library reads this name
 #endif
 
 #include "textfile.h"
@@ -22,7 +22,7 @@ static std::FILE* OpenTextStream(const char* path) { return std::fopen(path, "rb
 
 namespace {
 
-constexpr std::size_t kChunkSize = 64 * 1024;
+constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
 constexpr unsigned char kEndOfFileMark = 0x1A;
 
 }  // namespace
