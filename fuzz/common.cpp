@@ -23,15 +23,24 @@ int fuzz::StartFuzzing() {
 std::vector<fuzz::Piece> fuzz::ModelPieces(const std::string& bytes, int64_t* end) {
     const std::size_t stop = std::min(bytes.find('\x1a'), bytes.size());
     std::vector<Piece> pieces;
-    for (std::size_t at = 0; at < stop;) {
-        std::string raw;
-        const int64_t offset = static_cast<int64_t>(at);
-        while (raw.size() < kLineSize - 1 && at < stop && (raw.empty() || raw.back() != '\n')) {
-            const bool crlf = bytes[at] == '\r' && at + 1 < stop && bytes[at + 1] == '\n';
-            at += crlf ? 2 : 1;
-            raw += crlf ? '\n' : bytes[at - 1];
-        }
-        pieces.push_back({offset, raw.substr(0, raw.find_first_of(std::string("\n\0", 2)))});
+    for (std::size_t line = 0; line < stop;) {
+        // The line's text: up to a line feed, the CR before it dropped.
+        std::size_t next = std::min(bytes.find('\n', line), stop);
+        std::size_t length = next - line;
+        if (next < stop && length > 0 && bytes[next - 1] == '\r') --length;
+        // Pieces of at most 80 columns, a tab to the next multiple of 8.
+        std::size_t at = 0;
+        do {
+            std::string text;
+            for (int column = 0; at < length; ++at) {
+                const char byte = bytes[line + at];
+                const int width = byte == '\t' ? 8 - column % 8 : 1;
+                if (column + width > 80) break;
+                text += byte, column += width;
+            }
+            pieces.push_back({int64_t(line + at - text.size()), text.substr(0, text.find('\0'))});
+        } while (at < length);
+        line = next + 1;
     }
     *end = static_cast<int64_t>(stop);
     return pieces;

@@ -116,10 +116,9 @@ inline bool StartsWith(const char* text, const char* start) {
 // the number does not fit 32 bits. On success `text` moves past it.
 bool ScanInt32(const char*& text, int32_t* value);
 
-// Reads one line of a text file into `line` and cuts it at its first line
-// feed. False, with `line` unchanged, when nothing could be read. When
-// `endsLine` is given it tells whether the piece read ends its file line
-// (a line feed or the end of the file came within it).
+// Reads the next piece of a file line into `line` (see TextReadPiece).
+// False, with `line` unchanged, when nothing could be read. When `endsLine`
+// is given it tells whether the piece ends its file line.
 bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine = nullptr);
 
 // ---- process: step history -------------------------------------------------

@@ -155,19 +155,14 @@ void ShowProgress(const char* format, uint32_t count) {
 }  // namespace
 
 bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine) {
-    // Straight into the line, which TextRead leaves as it was when it reads
-    // nothing; the bytes after the terminator are cleared, so that nothing
-    // of an earlier line stays behind.
-    const int count = TextRead(line.data(), static_cast<int>(line.size()), file);
-    if (count == 0) return false;
-    const std::size_t used = static_cast<std::size_t>(count) + 1;
-    std::memset(line.data() + used, 0, line.size() - used);
-    const bool hasNewline = line[static_cast<std::size_t>(count) - 1] == '\n';
-    if (endsLine != nullptr) {
-        *endsLine = hasNewline || static_cast<std::size_t>(count) < line.size() - 1;
-    }
-    // TextRead stops at the first line feed, so it can only be the last byte.
-    if (hasNewline) line[static_cast<std::size_t>(count) - 1] = '\0';
+    // Straight into the line, which is left as it was when nothing is read;
+    // the bytes after the terminator are cleared, so that nothing of an
+    // earlier line stays behind.
+    std::size_t length = 0;
+    bool ends = true;
+    if (!TextReadPiece(line.data(), file, &length, &ends)) return false;
+    std::memset(line.data() + length, 0, line.size() - length);
+    if (endsLine != nullptr) *endsLine = ends;
     return true;
 }
 

@@ -113,11 +113,11 @@ TEST(RealTraces, KwtFollowsEveryTraceStateByState) {
             Meaning now{0, "(none)"};
             std::ifstream in(files.trace);
             for (std::string line; std::getline(in, line);) {
-                const bool whole = line.size() < 80;
+                const bool whole = line.size() <= 80;
                 const Meaning says = whole && !pieces.empty() ? Interpret(line) : Meaning{-1, ""};
                 now = {says.first < 0 ? now.first : says.first,
                        says.second.empty() ? now.second : says.second};
-                for (std::size_t at = 0; at <= (whole ? 0 : line.size()); at += 80) {
+                for (std::size_t at = 0; at < std::max<std::size_t>(line.size(), 1); at += 80) {
                     pieces.emplace_back(line.substr(at, 80), now);
                 }
             }

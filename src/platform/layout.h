@@ -10,6 +10,17 @@
 
 constexpr int kTabWidth = 8;
 
+// The columns a byte takes when it starts at `column`: a tab runs to the
+// next multiple of 8, every other byte takes one.
+constexpr int ColumnsOf(unsigned char byte, int column) {
+    return byte == '\t' ? kTabWidth - column % kTabWidth : 1;
+}
+
+// A file line is shown in pieces, one row each: a piece is the longest run
+// of the line's bytes that takes at most 80 columns, so that every byte of
+// it shows. A line of exactly 80 columns is one piece.
+constexpr int kPieceColumns = 80;
+
 // The program's screen is 80 columns wide: a write never goes past column
 // 79, however wide the console, so nothing it leaves there can outlive the
 // next repaint.

@@ -5,6 +5,8 @@
 
 #include "textfile.h"
 
+#include "layout.h"
+
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <algorithm>
@@ -141,6 +143,39 @@ int TextRead(char* buffer, int size, TextFile* file) {
     }
     if (count > 0) buffer[count] = '\0';
     return static_cast<int>(count);
+}
+
+bool TextReadPiece(char* buffer, TextFile* file, std::size_t* length, bool* endsLine) {
+    *length = 0;
+    *endsLine = true;
+    if (file == nullptr || buffer == nullptr || file->atEnd || PeekByte(file) < 0) {
+        if (file != nullptr) file->atEnd = true;
+        return false;
+    }
+    std::size_t count = 0;
+    int column = 0;
+    for (int byte = PeekByte(file); byte >= 0; byte = PeekByte(file)) {
+        const int64_t at = TextTell(file);
+        ++file->next;
+        if (byte == '\n' || (byte == '\r' && PeekByte(file) == '\n')) {
+            if (byte == '\r') ++file->next;
+            buffer[count] = '\0';
+            *length = count;
+            return true;
+        }
+        const int columns = ColumnsOf(static_cast<unsigned char>(byte), column);
+        if (column + columns > kPieceColumns) {
+            TextSeek(file, at);  // the byte starts the next piece
+            *endsLine = false;
+            break;
+        }
+        buffer[count++] = static_cast<char>(byte);
+        column += columns;
+    }
+    if (PeekByte(file) < 0) file->atEnd = true;
+    buffer[count] = '\0';
+    *length = count;
+    return true;
 }
 
 char* TextGets(char* buffer, int size, TextFile* file) {

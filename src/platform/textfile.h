@@ -35,6 +35,15 @@ char* TextGets(char* buffer, int size, TextFile* file);
 // counted), and 0, with the buffer left as it was, when nothing was read.
 int TextRead(char* buffer, int size, TextFile* file);
 
+// Reads the next piece of a line (see kPieceColumns) into `buffer`, which
+// must hold 81 bytes: bytes up to a line feed or up to 80 columns, the line
+// feed (or CR LF) dropped, then a terminating zero. A line feed right after
+// 80 columns still belongs to the piece. False, with the buffer left as it
+// was, when nothing was read; `length` gets the bytes stored, `endsLine`
+// whether the piece ends its line (a line feed or the end of the text came
+// with it).
+bool TextReadPiece(char* buffer, TextFile* file, std::size_t* length, bool* endsLine);
+
 // The byte offset of the next character to be read; 64 bits, so files past
 // 2 GiB (long traces, listings of large grammars) are read whole.
 int64_t TextTell(const TextFile* file);
