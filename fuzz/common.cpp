@@ -49,7 +49,7 @@ std::vector<fuzz::Piece> fuzz::ModelPieces(const std::string& bytes, int64_t* en
 void fuzz::ResetReaders() {
     TextClose(pfileLRT), pfileLRT = nullptr;
     CloseTrace();
-    nStates = nState = nLRTLines = nCurrentState = nToken = sSymbols = 0;
+    nStates = nState = nLRTLines = sSymbols = 0;
     std::memset(lState.data(), 0, sizeof lState);
     std::memset(szLRT.data(), 0, sizeof szLRT);
     std::memset(szTrace.data(), 0, sizeof szTrace);

@@ -15,14 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                    szSymbol[i][0] != '\0');
         FUZZ_CHECK(bytes.find(szSymbol[i].data()) != std::string::npos);
         uint16_t first = 0;
-        for (nToken = nSymbol[i]; nSymbol[first] != nToken; ++first) {}
-        FUZZ_CHECK(TokenName() == szSymbol[first].data());
+        ParserView view;
+        for (view.token = nSymbol[i]; nSymbol[first] != view.token; ++first) {}
+        FUZZ_CHECK(TokenName(view) == szSymbol[first].data());
     }
     for (int32_t token :
          {INT32_MIN, -2, -1, 0, 1, 10, 31, 32, 127, 255, 256, 266, 300, INT32_MAX}) {
-        nToken = token;
-        FUZZ_CHECK(TokenName()[0] != '\0' &&
-                   strnlen(TokenName(), kSymbolNameSize) < kSymbolNameSize);
+        ParserView view;
+        view.token = token;
+        FUZZ_CHECK(TokenName(view)[0] != '\0' &&
+                   strnlen(TokenName(view), kSymbolNameSize) < kSymbolNameSize);
     }
     return 0;
 }

@@ -1,12 +1,24 @@
 // Fuzzes the trace reader over a bison listing of 12 states: read to the end as the step keys do,
-// then steps again from recorded offsets. Every piece is the text-mode model's; after every step a
-// known state shows with its own block, the return state is known and the token name bounded.
+// then pieces again from recorded offsets. Every piece is the text-mode model's; after every step
+// the parser's state is known and shows with its own block, the return state is known, the token
+// name bounded, and every stack well formed.
 #include "common.h"
 
-static void CheckShown() {
-    FUZZ_CHECK(nState < nStates && nCurrentState < nStates);
+static void CheckShown(const ParserView& view) {
+    FUZZ_CHECK(view.state < nStates && view.returnState < nStates);
+    nState = view.state;
+    LoadLRT();
     FUZZ_CHECK(nLRTLines == 3 && "State " + std::to_string(nState) == szLRT[0].data());
-    FUZZ_CHECK(strnlen(TokenName(), kTokenNameSize) < kTokenNameSize);
+    FUZZ_CHECK(strnlen(TokenName(view), kTokenNameSize) < kTokenNameSize);
+    // Each stack's entries lie at depths that fall towards the bottom.
+    for (StackHandle stack : view.stacks) {
+        uint32_t depth = StackDepth(stack);
+        FUZZ_CHECK(depth <= kStackDepthMax);
+        for (; stack != kEmptyStack && stack != kUnknownStack; stack = StackBelow(stack)) {
+            FUZZ_CHECK(StackEntryDepth(stack) < depth);
+            depth = StackEntryDepth(stack);
+        }
+    }
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::StartFuzzing(); }
@@ -23,11 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     int64_t end = 0;
     const std::vector<fuzz::Piece> pieces = fuzz::ModelPieces(bytes, &end);
     CloseTrace();
-    nState = nCurrentState = 0;
+    ResetStacks();
     fuzz::Serve(bytes);
     FUZZ_CHECK(OpenTrace("trace"));
-    LoadLRT();
-    CheckShown();
+    MarkFirstLine();
+    ParserView view = FirstView();
+    CheckShown(view);
     for (std::size_t i = 0; i < pieces.size() + (pieces.empty() ? 0 : 8); ++i) {
         // After the end, steps read again from their recorded offsets.
         const std::size_t step =
@@ -37,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const bool seek = i < pieces.size() || TextSeek(pfileTrace, pieces[step].offset);
         FUZZ_CHECK(seek && TextTell(pfileTrace) == pieces[step].offset && ReadTrace());
         fuzz::CheckPiece(szTrace, pieces[step]);
-        ParseTrace();
-        CheckShown();
+        FollowPiece(view, view.state);
+        CheckShown(view);
     }
     return 0;
 }

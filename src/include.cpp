@@ -136,18 +136,20 @@ const char* SkipSymbolName(const char* text) {
     return text;
 }
 
-const char* TokenName() {
-    if (szToken[0] != '\0') return szToken.data();
+const char* TokenName(const ParserView& view) {
+    const char* named = TraceTokenName(view.tokenName);
+    if (*named != '\0') return named;
+    const int32_t token = view.token;
     for (uint16_t i = 0; i < sSymbols; ++i) {
-        if (nSymbol[i] == nToken) return szSymbol[i].data();
+        if (nSymbol[i] == token) return szSymbol[i].data();
     }
     static char unnamed[8];
-    if (nToken == -1) return "EOF";
-    if (nToken == 0) return "NULL";
+    if (token == -1) return "EOF";
+    if (token == 0) return "NULL";
     // Only the low byte prints; control characters, a NUL included, in
     // caret notation.
-    const unsigned lowByte = static_cast<unsigned>(nToken) & 0xFFu;
-    if (nToken < 32 || lowByte < 32) {
+    const unsigned lowByte = static_cast<unsigned>(token) & 0xFFu;
+    if (token < 32 || lowByte < 32) {
         std::snprintf(unnamed, sizeof unnamed, "'^%c'", static_cast<char>((lowByte + 64) & 0xFFu));
     } else {
         std::snprintf(unnamed, sizeof unnamed, "'%c'", static_cast<char>(lowByte));

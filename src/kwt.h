@@ -48,9 +48,10 @@ bool AddSymbol(const char* name, std::size_t length, int32_t number);
 // backslash escapes) after its closing quote, any other name at the first
 // blank.
 const char* SkipSymbolName(const char* text);
-// The display name of the lookahead token: the name the trace gave, or the
-// table's name for nToken, or a character form of its number.
-const char* TokenName();
+struct ParserView;
+// The display name of a view's lookahead token: the name the trace gave, or
+// the table's name for its number, or a character form of the number.
+const char* TokenName(const ParserView& view);
 
 // ---- lrt: state listing ------------------------------------------------------
 constexpr uint32_t kStatesMax = 65536;
@@ -62,42 +63,121 @@ extern TextFile* pfileLRT;
 // last state (the next block after it, or the end of the file).
 extern std::array<int64_t, kStatesMax + 1> lState;
 extern uint32_t nStates;
+// The state on screen: the step keys show the parser's state there, the
+// state keys browse the listing.
 extern uint32_t nState;
 extern std::array<TextLine, kLRTLinesMax> szLRT;
 extern uint32_t nLRTLines;
 
 bool OpenLRT(const char* path);
+// Loads the text of state nState into szLRT.
 void LoadLRT();
+// The symbol just before the dot of the state's first item, the one that
+// takes the parser there; "" for the start state or one not known.
+const char* AccessingSymbol(uint32_t state);
+// The first item of a state as the listing writes it; false when none.
+bool ReadFirstItem(uint32_t state, TextLine& line);
+// The number of symbols on the right-hand side of a rule, from the
+// listing's grammar; -1 when not known.
+int RuleLength(uint32_t rule);
+
+// ---- stack: the parser's stacks ----------------------------------------------
+// All stacks live in one pool of entries (a state, its depth, the entry
+// below), so stacks that share their bottom share its entries; a stack is
+// the handle of its top entry. A depth the trace never named has no entry:
+// the stack shows a gap there.
+using StackHandle = uint32_t;
+constexpr StackHandle kEmptyStack = 0;
+// A stack the trace does not tell (kwt's own format), or not all of it.
+constexpr StackHandle kUnknownStack = UINT32_MAX;
+constexpr uint32_t kUnknownEntry = UINT32_MAX;
+constexpr uint32_t kStackDepthMax = 65536;
+constexpr uint32_t kStackEntriesMax = uint32_t{1} << 19;
+
+void ResetStacks();
+// `state` at `depth` on top of what `stack` holds below that depth.
+StackHandle StackPut(StackHandle stack, uint32_t depth, uint32_t state);
+StackHandle StackPush(StackHandle stack, uint32_t state);
+// Takes `count` states off; unknown when the stack holds fewer.
+StackHandle StackPop(StackHandle stack, uint32_t count);
+// The number of states (the top's depth + 1); 0 for an empty or unknown one.
+uint32_t StackDepth(StackHandle stack);
+// The top entry's state and depth, and the entry below it.
+uint32_t StackState(StackHandle stack);
+uint32_t StackEntryDepth(StackHandle stack);
+StackHandle StackBelow(StackHandle stack);
+// Collecting: mark every stack still held, then collect the rest.
+uint32_t StackEntriesFree();
+void MarkStack(StackHandle stack);
+void CollectStacks();
 
 // ---- trace -------------------------------------------------------------------
 constexpr std::size_t kTokenNameSize = 64;  // 63 characters and a zero
+constexpr std::size_t kLineHeadSize = 4096;
+// A GLR parser's split stacks that a view keeps; the view of a higher one
+// follows its state only.
+constexpr uint32_t kSplitStacksMax = 4;
+constexpr uint8_t kNoStackFollowed = 0xFF;
+
+// What interpreting the trace knows of the parser after a line.
+struct ParserView {
+    uint32_t state = 0;        // the state the parser is in
+    uint32_t returnState = 0;  // the state it was in before its latest change
+    int32_t token = 0;         // the lookahead token's number
+    uint16_t tokenName = 0;    // its name as the trace gave it (TraceTokenName); 0: none
+    uint16_t pendingPops = 0;  // states the reduction being read takes off
+    uint8_t flags = 0;         // the reader's own
+    uint8_t followed = 0;      // the stack of stacks[] the view follows
+    uint8_t pendingStack = 0;  // the stack the awaited push goes to
+    std::array<StackHandle, kSplitStacksMax> stacks{kUnknownStack, kUnknownStack, kUnknownStack,
+                                                    kUnknownStack};
+};
+
+// A whole line of the trace: where it lies and its first bytes.
+struct TraceLine {
+    int64_t start = 0;
+    int64_t length = 0;          // bytes, the line feed not counted
+    const char* head = nullptr;  // up to kLineHeadSize - 1 bytes or a NUL, zero-terminated
+};
 
 extern TextFile* pfileTrace;
 extern TextLine szTrace;
-extern int32_t nToken;
-// The lookahead's name as the trace gave it (byacc and bison traces name
-// their tokens); empty when the trace names none, as kwt's own format.
-extern std::array<char, kTokenNameSize> szToken;
-extern uint32_t nCurrentState;
 
 bool OpenTrace(const char* path);
-// Closes the trace; the reader forgets its kind and its lookahead's name.
+// Closes the trace; the reader forgets its kind and the names it read.
 void CloseTrace();
+// Whether the trace's kind tells the parser's stack (kwt's own does not).
+bool TraceHasStacks();
+// The view before the first line.
+ParserView FirstView();
+// The line at the trace's current position is the first: shown, never
+// interpreted.
+void MarkFirstLine();
+int64_t FirstLineStart();
+// Reads the next piece of a line into szTrace; false at the end.
 bool ReadTrace();
-void ParseTrace();
-
-// What interpreting the trace has set: the state shown, the lookahead, the
-// return state and the trace line. A jump saves it to put it back when it
-// is stopped, and starts from the one saved at the first line.
-struct TraceState {
-    uint32_t state = 0;
-    int32_t token = 0;
-    uint32_t returnState = 0;
-    TextLine line{};
-    std::array<char, kTokenNameSize> tokenName{};
-};
-TraceState SaveTraceState();
-void RestoreTraceState(const TraceState& saved);
+bool TracePieceEndsLine();
+// Where the line of the piece just read starts.
+int64_t TracePieceLineStart();
+// Where the line that holds the byte at `at` starts.
+int64_t TraceLineStartBefore(int64_t at);
+// Whether the last piece read starts at `offset` and the trace stands right
+// after it.
+bool TraceStandsAfter(int64_t offset);
+// Turns `view` into the view after the piece just read: when the piece ends
+// its line, the whole line is interpreted.
+void FollowPiece(ParserView& view, uint32_t screen);
+// Reads the next whole line, from the trace's current position (a line start).
+bool ReadTraceLine(TraceLine& line);
+// Turns the view before `line` into the view after it. kwt's own format
+// also reads `screen`, the state on screen: a line that names no state
+// keeps it. Other trace kinds ignore it.
+void InterpretLine(ParserView& view, const TraceLine& line, uint32_t screen);
+// Whether `line` is an error line that starts a new error after `before`.
+bool StartsNewError(const ParserView& before, const TraceLine& line);
+bool IsErrorLine(const char* text);
+// The name a trace gave a token; "" for 0 or an index not in use.
+const char* TraceTokenName(uint16_t index);
 
 // Character tests and prefix matching shared by the readers.
 inline bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
@@ -123,11 +203,13 @@ bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine = nullptr);
 
 // ---- process: step history -------------------------------------------------
 // The ring holds at most 65,535 steps; its 16-bit indices wrap by themselves.
+// Each step keeps where its piece starts in the trace and the parser's view
+// after it.
 constexpr uint32_t kStepSlots = 65536;
 static_assert(kStepSlots == uint32_t{UINT16_MAX} + 1, "ring indices are uint16_t");
 
-extern std::array<uint32_t, kStepSlots> nPrevStates;
 extern std::array<int64_t, kStepSlots> lTrace;
+extern std::array<ParserView, kStepSlots> stepViews;
 extern uint16_t sStateBottom;
 extern uint16_t sStateTop;
 extern uint16_t sStateCursor;
@@ -137,24 +219,34 @@ void BeginSteps(ConsoleHandle output, uint16_t& scroll);
 void NextStep(ConsoleHandle output, uint16_t& scroll);
 void PrevStep(ConsoleHandle output, uint16_t& scroll);
 void RestartSteps();
-// Makes the trace line at `offset`, already read and interpreted, the step
-// after the cursor and the newest one.
-void RecordJump(int64_t offset);
+// The view of the step on display.
+const ParserView& ShownView();
+// Makes the piece at `offset`, with `view`, the step after the cursor and
+// the newest one.
+void RecordJump(int64_t offset, const ParserView& view);
+// Checkpoints: views at line starts along the trace, so that the view at
+// any line is found by interpreting from the nearest one before it.
+void NoteCheckpoint(int64_t lineStart, const ParserView& view);
+// The last checkpoint at or before `offset`.
+void FindCheckpoint(int64_t offset, int64_t* lineStart, ParserView* view);
+// Before a line is interpreted: makes sure the stacks' pool has room for a
+// line's entries, collecting what no step, checkpoint or `working` view
+// holds.
+void KeepStackRoom(const ParserView* working, std::size_t count);
 
 // ---- search: jumps to a trace line -------------------------------------------
-enum class SearchKind { kForward, kBackward, kError };
+enum class SearchKind { kForward, kBackward, kError, kEnterForward, kEnterBackward };
 enum class SearchOutcome { kFound, kNotFound, kStopped };
 
-// Remembers where the trace starts and the state it starts in.
-void MarkTraceStart();
-// Forward: the next line after the current step that contains `text`.
-// Backward: the nearest line before it that does. Error: the next error
-// line that follows a line that is not one (`text` unused). When found,
-// every line passed over has been interpreted, the line found is the newest
-// step and its state's text is loaded; otherwise (or when Esc stopped it)
-// everything is as it was. Shows progress on the status row meanwhile.
+// Forward: the next piece after the current step that contains `text`.
+// Backward: the nearest piece before it that does. Error: the next error
+// line that starts a new error. Enter: the nearest step after (or before)
+// the current one where the parser enters state `state`, from another. When
+// found, the step found is the newest step, with its view as stepping there
+// gives it; otherwise (or when Esc stopped it) everything is as it was.
+// Shows progress on the status row meanwhile.
 SearchOutcome SearchTrace(ConsoleHandle input, ConsoleHandle output, SearchKind kind,
-                          const char* text);
+                          const char* text, uint32_t state = 0);
 
 // ---- process: screen and key loop ------------------------------------------
 constexpr int kScreenRows = 25;
@@ -167,6 +259,8 @@ constexpr std::size_t kHelpLines = 24;
 extern const std::array<const char*, kHelpLines> pszHelp;
 
 void ShowScreen(ConsoleHandle output, uint16_t scroll);
+// Shows a step newly on display, from the top of the listing window.
+void ShowNewStep(ConsoleHandle output, uint16_t& scroll);
 void Process(ConsoleHandle input, ConsoleHandle output);
 
 // The tone sounded where a key cannot act.

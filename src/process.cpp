@@ -1,15 +1,9 @@
-// The browsing screen, the step history and the key loop with its help
-// screen.
+// The browsing screen, the key loop with its help screen, and the page that
+// shows the parser's stack.
 #include <cstdio>
 #include <cstring>
 
 #include "kwt.h"
-
-std::array<uint32_t, kStepSlots> nPrevStates{};
-std::array<int64_t, kStepSlots> lTrace{};
-uint16_t sStateBottom = 0;
-uint16_t sStateTop = 0;
-uint16_t sStateCursor = 0;
 
 const std::array<const char*, kHelpLines> pszHelp = {
     "ZORVEX DEBUGGER",
@@ -45,16 +39,18 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "/ key: Find a text in the trace lines after this step",
     "n key: Find the same text again, forward",
     "N key: Find the same text backward, in the lines before this step",
-    "e key: Next syntax error: the first error line after a line that is not one",
+    "e key: Next syntax error; one error lasts until the parser shifts a real token",
+    "> key: Forward to the next step where the parser enters the state on screen",
+    "< key: Back to the last step before this where it entered that state",
     "g key: Go to a state by its number (as PgUp/PgDn do: not a program step)",
+    "s key: The parser's stack at this step; s again or a state key: the state",
     "",
     "At the Find: and State: prompts on the bottom line:",
     "  type the text, Backspace erases, Enter goes, Esc cancels",
     "",
     "A jump is one program step. The lines passed over are interpreted as if",
-    "stepped through, so state, token and return state are what stepping gives;",
-    "Keypad - goes back to the step before the jump, Keypad + on after the line.",
-    "A backward search works the state out from the first line of the trace.",
+    "stepped through, so state, token, return state and stack are what stepping",
+    "gives; Keypad - goes back to the step before the jump, Keypad + on after it.",
     "",
     "A long search shows how much of the trace it has read; Esc stops it and",
     "leaves everything as it was. Nothing found: a beep, and the bottom line",
@@ -62,8 +58,6 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "",
     "Error lines: error: (kwt), ... error recovery ... (byacc), Error: (bison),",
     "and every line that contains syntax error.",
-    "",
-    "",
 };
 
 namespace {
@@ -78,40 +72,28 @@ constexpr int kHintGap = 2;
 constexpr char kReadLabel[] = "ReadConsoleInput";
 constexpr char kDiscardLabel[] = "FlushConsoleInputBuffer";
 constexpr char kAttributeLabel[] = "SetConsoleTextAttribute";
-constexpr uint16_t kSlotMask = kStepSlots - 1;
-
-uint16_t NextSlot(uint16_t slot) { return static_cast<uint16_t>((slot + 1) & kSlotMask); }
-uint16_t PreviousSlot(uint16_t slot) { return static_cast<uint16_t>((slot - 1) & kSlotMask); }
-
-int64_t TraceOffset() { return pfileTrace != nullptr ? TextTell(pfileTrace) : 0; }
-
-// Makes the slot after the cursor the newest step, read from `offset`; steps
-// after the cursor are dropped, and in a full ring the oldest gives way.
-void PushStep(int64_t offset) {
-    sStateCursor = NextSlot(sStateCursor);
-    sStateTop = NextSlot(sStateCursor);
-    if (sStateTop == sStateBottom) sStateBottom = NextSlot(sStateBottom);
-    lTrace[sStateCursor] = offset;
-}
+// The listing window shows the state's text, or the parser's stack.
+bool stackPageShown = false;
 
 void Repaint(ConsoleHandle output, uint16_t& scroll) {
     scroll = 0;
     ShowScreen(output, scroll);
 }
 
+// A state key browses the listing: the window shows the state's text again.
 void ShowState(ConsoleHandle output, uint16_t& scroll, uint32_t state) {
+    stackPageShown = false;
     nState = state;
     LoadLRT();
     Repaint(output, scroll);
 }
 
-// Shows the recorded step under the cursor again, from its trace offset.
-void ReplayStep(ConsoleHandle output, uint16_t& scroll) {
-    nState = nPrevStates[sStateCursor];
-    LoadLRT();
-    if (pfileTrace != nullptr) TextSeek(pfileTrace, lTrace[sStateCursor]);
-    ReadTrace();
-    Repaint(output, scroll);
+// Rows 0-23 are written in all 80 columns, so nothing of an earlier screen
+// stays behind. The row is blanked first: where the console shows a UTF-8
+// sequence as one character, a line takes fewer cells than it has bytes.
+void ShowTextRow(ConsoleHandle output, int row, const char* text) {
+    Textf(output, row, 0, "%80s", "");
+    Textf(output, row, 0, "%.80s", text);
 }
 
 // A note on the status row that stays until the next key.
@@ -122,7 +104,9 @@ void ShowNote(ConsoleHandle output, const char* note) {
     noteShown = true;
 }
 
+// The bar takes the whole row: the status text behind it goes.
 void ShowHintBar(ConsoleHandle output) {
+    Textf(output, kStatusRow, 0, "%79s", "");
     Checked(ConsoleSetAttribute(output, kHintBarAttribute), kUnit, __LINE__, kAttributeLabel);
     int column = 0;
     column += Textf(output, kStatusRow, column, "%s", "PgUp/PgDn: Change State") + kHintGap;
@@ -142,18 +126,85 @@ void ShowHelpPage(ConsoleHandle input, ConsoleHandle output,
     Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
     do {
         Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
-    } while (!event.isKey);
+    } while (!event.isKey || !event.keyDown);
 }
 
 // The key that closes the help screen replaces the one that opened it.
 void ShowHelp(ConsoleHandle input, ConsoleHandle output, uint16_t scroll, ConsoleEvent& event) {
     ShowHelpPage(input, output, pszHelp, event);
-    // A press of F1 or ? turns to the second page; a release still leaves.
-    if (event.keyDown && (event.virtualKey == VirtualKey::kF1 || event.character == '?')) {
+    // F1 or ? turns to the second page; any other key leaves.
+    if (event.virtualKey == VirtualKey::kF1 || event.character == '?') {
         ShowHelpPage(input, output, pszHelpSearch, event);
     }
     ShowScreen(output, scroll);
     Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
+}
+
+// ---- the stack page ----------------------------------------------------------------
+
+// The stack the shown step's view follows; a GLR parser may have several.
+StackHandle FollowedStack(const ParserView& view) {
+    return view.followed < kSplitStacksMax ? view.stacks[view.followed] : kUnknownStack;
+}
+
+// The rows the page lists: one per depth of the stack.
+uint32_t StackPageLines() { return StackDepth(FollowedStack(ShownView())); }
+
+// Rows of the listing window left for what it lists.
+int WindowRows() { return stackPageShown ? kListingRows - 1 : kListingRows; }
+
+void ShowStackHeader(ConsoleHandle output, const ParserView& view, StackHandle stack) {
+    char header[2 * kLineSize];
+    if (!TraceHasStacks()) {
+        std::snprintf(header, sizeof header, "%s",
+                      "No stack: kwt's own trace format does not record the parser's stack");
+    } else if (stack == kUnknownStack) {
+        std::snprintf(header, sizeof header, "%s", "The parser's stack is not known at this step");
+    } else if (view.followed > 0) {
+        std::snprintf(header, sizeof header, "Stack %u of the split parser: %u states, top first",
+                      static_cast<unsigned>(view.followed), StackDepth(stack));
+    } else {
+        std::snprintf(header, sizeof header, "The parser's stack: %u states, top first",
+                      StackDepth(stack));
+    }
+    ShowTextRow(output, 0, header);
+}
+
+// One entry: its state, the symbol that leads there, and its first item.
+void ShowStackEntry(ConsoleHandle output, int row, uint32_t state) {
+    TextLine item{};
+    const char* text = "";
+    if (ReadFirstItem(state, item)) {
+        text = item.data();
+        while (*text == ' ' || *text == '\t') ++text;
+    }
+    char line[2 * kLineSize];
+    std::snprintf(line, sizeof line, "%6u  %-20.20s  %s", state, AccessingSymbol(state), text);
+    ShowTextRow(output, row, line);
+}
+
+// The stack from the top down, `scroll` entries passed over; a depth the
+// trace never named shows as a question mark.
+void ShowStackPage(ConsoleHandle output, uint16_t scroll) {
+    const ParserView& view = ShownView();
+    StackHandle stack = FollowedStack(view);
+    ShowStackHeader(output, view, stack);
+    int row = 1;
+    const uint32_t depth = StackDepth(stack);
+    for (uint32_t index = 0; index < depth && row < kListingRows; ++index) {
+        const uint32_t at = depth - 1 - index;
+        const bool known = stack != kUnknownStack && StackEntryDepth(stack) == at;
+        if (index >= scroll) {
+            if (known) {
+                ShowStackEntry(output, row, StackState(stack));
+            } else {
+                ShowTextRow(output, row, "     ?  (a state the trace does not name)");
+            }
+            ++row;
+        }
+        if (known) stack = StackBelow(stack);
+    }
+    for (; row < kListingRows; ++row) Textf(output, row, 0, "%80s", "");
 }
 
 // ---- jumps -----------------------------------------------------------------------
@@ -198,7 +249,8 @@ bool AskText(ConsoleHandle input, ConsoleHandle output, const char* label, bool 
 
 void Jump(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, SearchKind kind) {
     const char* text = lastSearch.data();
-    const SearchOutcome outcome = SearchTrace(input, output, kind, text);
+    const uint32_t state = nState;
+    const SearchOutcome outcome = SearchTrace(input, output, kind, text, state);
     if (outcome == SearchOutcome::kFound) {
         Repaint(output, scroll);
         return;
@@ -207,11 +259,20 @@ void Jump(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, SearchKin
     if (outcome == SearchOutcome::kStopped) return;
     BeepCannotAct();
     char note[2 * kLineSize];
-    if (kind == SearchKind::kError) {
+    switch (kind) {
+    case SearchKind::kError:
         std::snprintf(note, sizeof note, "No syntax error after this step");
-    } else {
+        break;
+    case SearchKind::kEnterForward:
+        std::snprintf(note, sizeof note, "No step after this one enters state %u", state);
+        break;
+    case SearchKind::kEnterBackward:
+        std::snprintf(note, sizeof note, "No step before this one enters state %u", state);
+        break;
+    default:
         std::snprintf(note, sizeof note, "Not found %s: %s",
                       kind == SearchKind::kForward ? "after this step" : "before this step", text);
+        break;
     }
     ShowNote(output, note);
 }
@@ -257,32 +318,53 @@ void GoToState(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll) {
     ShowNote(output, nStates > 0 ? note : "No state: the listing has none");
 }
 
-// Keys that act by the character they type, on their press only, so that a
-// late release does not search again. Every other key shows the hint bar.
+// The stack page: `s` shows the parser's stack at the step in the listing
+// window, and again, or a state key, shows the state's text.
+void ToggleStackPage(ConsoleHandle output, uint16_t& scroll) {
+    stackPageShown = !stackPageShown;
+    Repaint(output, scroll);
+}
+
+// `>` and `<`: on to the nearest step where the parser enters the state on
+// screen, as a breakpoint on that state.
+void JumpToEntry(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, bool forward) {
+    const SearchKind kind = forward ? SearchKind::kEnterForward : SearchKind::kEnterBackward;
+    Jump(input, output, scroll, kind);
+}
+
+// Keys that act by the character they type. Every other key shows the hint
+// bar.
 void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event,
                     uint16_t& scroll) {
     const char typed = event.character;
-    if (std::strchr("/nNeg?", typed) == nullptr || typed == '\0') {
+    if (std::strchr("/nNegs<>?", typed) == nullptr || typed == '\0') {
         ShowHintBar(output);
         return;
     }
-    if (!event.keyDown) return;
     switch (typed) {
     case '/': Find(input, output, scroll); break;
     case 'n': FindAgain(input, output, scroll, SearchKind::kForward); break;
     case 'N': FindAgain(input, output, scroll, SearchKind::kBackward); break;
     case 'e': Jump(input, output, scroll, SearchKind::kError); break;
     case 'g': GoToState(input, output, scroll); break;
+    case 's': ToggleStackPage(output, scroll); break;
+    case '>': JumpToEntry(input, output, scroll, true); break;
+    case '<': JumpToEntry(input, output, scroll, false); break;
     case '?': ShowHelp(input, output, scroll, event); break;
     default: break;
     }
 }
 
+// Up and Down scroll what the listing window shows: a state's text until its
+// last line stands on the last row, or the stack until its bottom does.
+uint32_t WindowLines() { return stackPageShown ? StackPageLines() : nLRTLines; }
+
 void ActOnKey(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, uint16_t& scroll) {
+    const uint32_t returnState = ShownView().returnState;
     switch (event.virtualKey) {
     case VirtualKey::kEnter:
-        if (nCurrentState != nState) {
-            ShowState(output, scroll, nCurrentState);
+        if (returnState != nState) {
+            ShowState(output, scroll, returnState);
         } else {
             BeepCannotAct();
         }
@@ -331,8 +413,7 @@ void ActOnKey(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, ui
         break;
     case VirtualKey::kDown:
     case VirtualKey::kNumpad2:
-        // Scrolls until the last loaded line stands on the last listing row.
-        if (scroll + static_cast<uint32_t>(kListingRows) < nLRTLines) {
+        if (scroll + static_cast<uint32_t>(WindowRows()) < WindowLines()) {
             ++scroll;
             ShowScreen(output, scroll);
         } else {
@@ -353,102 +434,68 @@ bool IsModifier(const ConsoleEvent& event) {
            event.virtualKey == VirtualKey::kAlt;
 }
 
+// Keys act when pressed; a release is passed over, however late it comes.
+bool IsKeyPressed(const ConsoleEvent& event) {
+    return event.isKey && event.keyDown && !IsModifier(event);
+}
+
 bool IsEscapePressed(const ConsoleEvent& event) {
     return event.isKey && event.keyDown && event.virtualKey == VirtualKey::kEscape;
 }
 
-// Rows 0-23 are written in all 80 columns, so nothing of an earlier screen
-// stays behind. The row is blanked first: where the console shows a UTF-8
-// sequence as one character, a line takes fewer cells than it has bytes.
-void ShowTextRow(ConsoleHandle output, int row, const char* text) {
-    Textf(output, row, 0, "%80s", "");
-    Textf(output, row, 0, "%.80s", text);
+void ShowListing(ConsoleHandle output, uint16_t scroll) {
+    int row = 0;
+    for (uint32_t line = scroll; line < nLRTLines && row < kListingRows; ++line, ++row) {
+        ShowTextRow(output, row, szLRT[line].data());
+    }
+    for (; row < kListingRows; ++row) Textf(output, row, 0, "%80s", "");
+}
+
+// The status row: the state on screen, the last state and the lookahead,
+// whose name is cut so that the row fits.
+void ShowStatus(ConsoleHandle output) {
+    // The bottom-right cell stays unwritten: writing it would scroll some consoles.
+    Textf(output, kStatusRow, 0, "%79s", "");
+    if (nStates == 0) {
+        Textf(output, kStatusRow, 0, "%s", "No states: the listing has no state header");
+        return;
+    }
+    constexpr char kHelpHint[] = "    Help:[F1]^[Sp]";
+    char start[kLineSize];
+    const int used = std::snprintf(start, sizeof start,
+                                   "State %4d of %4d: Next Token: ", static_cast<int>(nState),
+                                   static_cast<int>(nStates) - 1);
+    const int room = kScreenColumns - 1 - used - static_cast<int>(sizeof kHelpHint - 1);
+    Textf(output, kStatusRow, 0, "%s%.*s%s", start, room > 0 ? room : 0, TokenName(ShownView()),
+          kHelpHint);
 }
 
 }  // namespace
 
 void BeepCannotAct() { ConsoleBeep(kBeepFrequency, kBeepMilliseconds); }
 
+void ShowNewStep(ConsoleHandle output, uint16_t& scroll) { Repaint(output, scroll); }
+
 void ShowScreen(ConsoleHandle output, uint16_t scroll) {
-    int row = 0;
-    for (uint32_t line = scroll; line < nLRTLines && row < kListingRows; ++line, ++row) {
-        ShowTextRow(output, row, szLRT[line].data());
-    }
-    for (; row < kListingRows; ++row) Textf(output, row, 0, "%80s", "");
-    ShowTextRow(output, kTraceRow, szTrace.data());
-    // The bottom-right cell stays unwritten: writing it would scroll some consoles.
-    Textf(output, kStatusRow, 0, "%79s", "");
-    Textf(output, kStatusRow, 0, "State %4d of %4d: Next Token: %s    Help:[F1]^[Sp]",
-          static_cast<int>(nState), static_cast<int>(nStates) - 1, TokenName());
-}
-
-void ResetSteps() {
-    sStateBottom = 0;
-    sStateTop = 0;
-    sStateCursor = 0;
-    nPrevStates.fill(0);
-    lTrace.fill(0);
-}
-
-void BeginSteps(ConsoleHandle output, uint16_t& scroll) {
-    MarkTraceStart();
-    lastSearch.fill('\0');
-    noteShown = false;
-    nPrevStates[sStateCursor] = nState;
-    lTrace[sStateCursor] = TraceOffset();
-    sStateTop = NextSlot(sStateCursor);
-    LoadLRT();
-    // The first line is shown but not interpreted.
-    ReadTrace();
-    Repaint(output, scroll);
-}
-
-void NextStep(ConsoleHandle output, uint16_t& scroll) {
-    if (NextSlot(sStateCursor) != sStateTop) {
-        sStateCursor = NextSlot(sStateCursor);
-        ReplayStep(output, scroll);
-        return;
-    }
-    PushStep(TraceOffset());
-    if (ReadTrace()) {
-        ParseTrace();
-        Repaint(output, scroll);
+    if (stackPageShown) {
+        ShowStackPage(output, scroll);
     } else {
-        // The end of the trace still counts as a step.
-        BeepCannotAct();
+        ShowListing(output, scroll);
     }
-    nPrevStates[sStateCursor] = nState;
-}
-
-void PrevStep(ConsoleHandle output, uint16_t& scroll) {
-    if (sStateBottom == sStateTop || sStateCursor == sStateBottom) return;
-    sStateCursor = PreviousSlot(sStateCursor);
-    ReplayStep(output, scroll);
-}
-
-void RestartSteps() {
-    // The step on display becomes the only recorded step; reading goes on
-    // after the trace line it shows.
-    const int64_t offset = lTrace[sStateCursor];
-    sStateBottom = 0;
-    sStateCursor = 0;
-    sStateTop = NextSlot(sStateCursor);
-    lTrace[sStateCursor] = offset;
-    nPrevStates[sStateCursor] = nState;
-}
-
-void RecordJump(int64_t offset) {
-    PushStep(offset);
-    nPrevStates[sStateCursor] = nState;
+    ShowTextRow(output, kTraceRow, szTrace.data());
+    ShowStatus(output);
 }
 
 void Process(ConsoleHandle input, ConsoleHandle output) {
     uint16_t scroll = 0;
+    lastSearch.fill('\0');
+    noteShown = false;
+    stackPageShown = false;
     BeginSteps(output, scroll);
     ConsoleEvent event;
     for (;;) {
         Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
-        if (event.isKey && !IsModifier(event)) {
+        if (IsKeyPressed(event)) {
             if (noteShown) {
                 noteShown = false;
                 ShowScreen(output, scroll);

@@ -1,41 +1,39 @@
-// Jumps through the trace: a text forward or backward, and the next syntax
-// error.
+// Jumps through the trace: a text forward or backward, the next syntax
+// error, and the next or last step that enters a state.
 //
 // Stepping interprets every line, which is far too slow to reach a line
 // millions of steps away. So the trace is first scanned in large raw
 // blocks for the bytes a wanted line must hold, and only those candidates
-// are cut into the 80-character pieces the reader makes of a line, to be
-// checked as a step would show them. Once the line is known, the lines up to
-// it are read and interpreted by the reader itself (ReadTrace, ParseTrace),
-// with the listing loaded once at the end, so the state, the lookahead and
-// the return state come out exactly as stepping there would leave them.
+// are cut into the pieces the reader makes of a line, to be checked as a
+// step would show them. Once the piece is known, the lines up to it are read
+// whole and interpreted (InterpretLine) from the view of a step or a
+// checkpoint before it, so the view comes out exactly as stepping there
+// would leave it.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
 #include "kwt.h"
+#include "platform/layout.h"
 
 namespace {
 
-constexpr std::size_t kPieceLength = kLineSize - 1;
-// Kept before the scan position when a block is read: the start of the
-// piece a candidate lies in.
-constexpr int64_t kBehind = static_cast<int64_t>(kPieceLength) + 1;
+// Kept before the scan position when a block is read, so that the start of
+// the line a candidate lies in is usually in the block too.
+constexpr int64_t kBehind = 4096;
 // Needed after a candidate before it can be judged: the rest of its piece
 // and a CR LF that may end it.
-constexpr int64_t kAhead = static_cast<int64_t>(kPieceLength) + 2;
+constexpr int64_t kAhead = kPieceColumns + 2;
 constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
 constexpr unsigned char kEndOfText = 0x1A;
-// Every error line holds this: "error:", "Error:", "error recovery", "syntax error".
+// Every error line holds one of these: "error:", "Error:", "error recovery",
+// "syntax error", "ERROR recovery".
 constexpr char kErrorKey[] = "rror";
+constexpr char kShoutedErrorKey[] = "RROR";
 constexpr auto kProgressEvery = std::chrono::milliseconds(200);
 constexpr uint32_t kWalkLinesPerCheck = 4096;
 
 unsigned char block[kBlockSize];
-
-// Where the trace starts and the state it starts in, for jumps that are
-// computed from the first line.
-int64_t traceStartOffset = 0;
-TraceState traceStart{};
 
 // ---- finding a key in raw bytes ----------------------------------------------
 
@@ -135,32 +133,38 @@ bool GoOn(Progress& progress, int64_t offset) {
 struct Piece {
     int64_t start = 0;
     int64_t end = 0;  // where the next piece starts
+    bool endsLine = true;
     TextLine text{};
 };
 
-// Scans pieces that hold the key, in file order, from `from` (a piece start,
-// which the scan takes as a line start) to pieces starting before `until`.
+// Scans pieces that hold a key, in file order, from `from` to pieces starting
+// before `until`.
 struct Scan {
-    Finder finder;
+    std::array<Finder, 2> finders;
+    std::size_t keys = 0;
     int64_t from = 0;
     int64_t until = 0;
-    int64_t position = 0;   // the key has been looked for before this
-    int64_t lineStart = 0;  // the start of the line that holds `position`
+    int64_t position = 0;  // the keys have been looked for before this
     int64_t blockStart = 0;
     int64_t blockEnd = 0;
     bool loaded = false;
     bool atEnd = false;  // the block reaches the end of the text
+    Piece last;          // the last piece cut, so that a line is cut once
+    bool haveLast = false;
     Progress* progress = nullptr;
 };
 
 enum class ScanStep { kPiece, kEnd, kStopped };
 
-void StartScan(Scan& scan, const char* key, int64_t from, int64_t until, Progress* progress) {
-    PrepareFinder(scan.finder, key);
+void StartScan(Scan& scan, const char* key, const char* otherKey, int64_t from, int64_t until,
+               Progress* progress) {
+    scan.keys = 0;
+    for (const char* each : {key, otherKey}) {
+        if (each != nullptr) PrepareFinder(scan.finders[scan.keys++], each);
+    }
     scan.from = from;
     scan.until = until;
     scan.position = from;
-    scan.lineStart = from;
     scan.progress = progress;
 }
 
@@ -169,7 +173,7 @@ bool LoadBlock(Scan& scan) {
     const bool first = !scan.loaded;
     if (!first && !GoOn(*scan.progress, scan.position)) return false;
     scan.loaded = true;
-    scan.blockStart = scan.position - kBehind > scan.from ? scan.position - kBehind : scan.from;
+    scan.blockStart = scan.position > kBehind ? scan.position - kBehind : 0;
     std::size_t length = TextReadAt(pfileTrace, scan.blockStart, block, kBlockSize);
     scan.atEnd = length < kBlockSize;
     // The text ends at its first 0x1A, as it does for the reader.
@@ -179,7 +183,9 @@ bool LoadBlock(Scan& scan) {
         scan.atEnd = true;
     }
     scan.blockEnd = scan.blockStart + static_cast<int64_t>(length);
-    if (first) ChooseAnchor(scan.finder, block, length);
+    if (first) {
+        for (std::size_t k = 0; k < scan.keys; ++k) ChooseAnchor(scan.finders[k], block, length);
+    }
     return true;
 }
 
@@ -187,34 +193,87 @@ const unsigned char* InBlock(const Scan& scan, int64_t offset) {
     return block + (offset - scan.blockStart);
 }
 
-// The start of the line that holds `offset`, at or after the scan position.
-int64_t LineStartOf(const Scan& scan, int64_t offset) {
-    for (int64_t at = offset; at > scan.position; --at) {
-        if (*InBlock(scan, at - 1) == '\n') return at;
-    }
-    return scan.lineStart;
-}
-
-// Cuts the piece that starts at `start` as the reader does: at most 80
-// characters, up to and including a line feed; CR LF counts as one.
-// Gives true when the piece ends its line.
-bool CutPiece(const Scan& scan, int64_t start, Piece& piece) {
+// Cuts the piece that starts at `start` as the reader does, from the block:
+// bytes up to a line feed or 80 columns, CR LF as one line end, a line feed
+// right after 80 columns still in the piece.
+void CutPiece(const Scan& scan, int64_t start, Piece& piece) {
     const unsigned char* p = InBlock(scan, start);
     const unsigned char* end = InBlock(scan, scan.blockEnd);
     std::size_t count = 0;
-    bool endsLine = false;
-    while (count < kPieceLength && p < end) {
+    int column = 0;
+    piece.endsLine = true;
+    for (; p < end; ++p) {
         if (*p == '\n' || (*p == '\r' && p + 1 < end && p[1] == '\n')) {
             p += *p == '\n' ? 1 : 2;
-            endsLine = true;
             break;
         }
-        piece.text[count++] = static_cast<char>(*p++);
+        const int columns = ColumnsOf(*p, column);
+        if (column + columns > kPieceColumns) {
+            piece.endsLine = false;
+            break;
+        }
+        column += columns;
+        piece.text[count++] = static_cast<char>(*p);
     }
     piece.text[count] = '\0';
     piece.start = start;
     piece.end = scan.blockStart + (p - block);
-    return endsLine;
+}
+
+// The same, read through the trace's reader, for a line that starts before
+// the block.
+void CutPieceFromFile(int64_t start, Piece& piece) {
+    piece.start = start;
+    piece.text[0] = '\0';
+    piece.endsLine = true;
+    if (TextSeek(pfileTrace, start)) ReadTextLine(pfileTrace, piece.text, &piece.endsLine);
+    piece.end = TextTell(pfileTrace);
+}
+
+// The start of the line that holds `offset`.
+int64_t LineStartOf(const Scan& scan, int64_t offset) {
+    for (int64_t at = offset; at > scan.blockStart; --at) {
+        if (*InBlock(scan, at - 1) == '\n') return at;
+    }
+    return scan.blockStart == 0 ? 0 : TraceLineStartBefore(offset);
+}
+
+// The piece that holds the byte at `at`, cut from the start of its line (or
+// from the last piece cut, in the same line).
+void PieceHolding(Scan& scan, int64_t at, Piece& piece) {
+    int64_t start = 0;
+    if (scan.haveLast && at >= scan.last.start && at < scan.last.end) {
+        piece = scan.last;
+        return;
+    }
+    if (scan.haveLast && !scan.last.endsLine && at >= scan.last.end) {
+        start = scan.last.end;
+    } else {
+        start = LineStartOf(scan, at);
+    }
+    for (;;) {
+        if (start >= scan.blockStart) {
+            CutPiece(scan, start, piece);
+        } else {
+            CutPieceFromFile(start, piece);
+        }
+        if (at < piece.end || piece.end <= start) break;
+        start = piece.end;
+    }
+    scan.last = piece;
+    scan.haveLast = true;
+}
+
+// The first place in the block from `from` on where a key lies whole, before
+// `end`; null when none does.
+const unsigned char* FindAnyKey(const Scan& scan, const unsigned char* from,
+                                const unsigned char* end) {
+    const unsigned char* first = nullptr;
+    for (std::size_t k = 0; k < scan.keys; ++k) {
+        const unsigned char* found = FindKey(scan.finders[k], from, first != nullptr ? first : end);
+        if (found != nullptr) first = found;
+    }
+    return first;
 }
 
 ScanStep NextPiece(Scan& scan, Piece& piece) {
@@ -227,141 +286,312 @@ ScanStep NextPiece(Scan& scan, Piece& piece) {
         }
         if (scan.position >= limit) return ScanStep::kEnd;
         // Keys that start before the limit, whole.
-        const int64_t keyEnd = limit + static_cast<int64_t>(scan.finder.length) - 1;
+        std::size_t longest = 0;
+        for (std::size_t k = 0; k < scan.keys; ++k) {
+            longest = std::max(longest, scan.finders[k].length);
+        }
+        const int64_t keyEnd = limit + static_cast<int64_t>(longest) - 1;
         const unsigned char* found =
-            FindKey(scan.finder, InBlock(scan, scan.position),
-                    InBlock(scan, keyEnd < scan.blockEnd ? keyEnd : scan.blockEnd));
+            FindAnyKey(scan, InBlock(scan, scan.position),
+                       InBlock(scan, keyEnd < scan.blockEnd ? keyEnd : scan.blockEnd));
         if (found == nullptr || found >= InBlock(scan, limit)) {
-            scan.lineStart = LineStartOf(scan, limit);
             scan.position = limit;
             continue;
         }
         const int64_t at = scan.blockStart + (found - block);
-        const int64_t lineStart = LineStartOf(scan, at);
-        const int64_t pieceLength = static_cast<int64_t>(kPieceLength);
-        const int64_t start = lineStart + (at - lineStart) / pieceLength * pieceLength;
-        const bool endsLine = CutPiece(scan, start, piece);
-        scan.lineStart = endsLine ? piece.end : lineStart;
-        scan.position = piece.end;
-        return start < scan.until ? ScanStep::kPiece : ScanStep::kEnd;
+        PieceHolding(scan, at, piece);
+        scan.position = piece.end > at ? piece.end : at + 1;
+        // A key that runs on into the next piece lies in none.
+        const bool whole =
+            std::strstr(piece.text.data(), reinterpret_cast<const char*>(scan.finders[0].key)) !=
+                nullptr ||
+            (scan.keys > 1 && std::strstr(piece.text.data(), reinterpret_cast<const char*>(
+                                                                 scan.finders[1].key)) != nullptr);
+        if (!whole) continue;
+        return piece.start < scan.until ? ScanStep::kPiece : ScanStep::kEnd;
     }
 }
 
-bool IsErrorLine(const char* text) {
-    return std::strncmp(text, "error:", 6) == 0 || std::strncmp(text, "Error:", 6) == 0 ||
-           std::strstr(text, "error recovery") != nullptr ||
-           std::strstr(text, "syntax error") != nullptr;
+// ---- walking through lines -------------------------------------------------------
+
+// Reads whole lines from a line start with the view after the lines before
+// it, interpreting each as stepping would.
+struct Walk {
+    int64_t next = 0;  // the start of the next line
+    ParserView view;
+    // kwt's own format reads the state on screen, which stepping sets to
+    // each step's state.
+    uint32_t screen = 0;
+    uint32_t lines = 0;
+    Progress* progress = nullptr;
+    // A view to keep while walking on, for a jump back.
+    ParserView kept;
+    bool keeping = false;
+};
+
+void StartWalk(Walk& walk, int64_t lineStart, const ParserView& view, uint32_t screen,
+               Progress& progress) {
+    walk.next = lineStart;
+    walk.view = view;
+    walk.screen = screen;
+    walk.lines = 0;
+    walk.progress = &progress;
+    walk.keeping = false;
 }
 
-// The start of the piece the search lands on; -1 when there is none, -2
-// when Esc stopped the scan.
-constexpr int64_t kNoPiece = -1;
-constexpr int64_t kStoppedScan = -2;
+enum class WalkStep { kLine, kEnd, kStopped };
 
-int64_t FindPiece(SearchKind kind, const char* text, int64_t cursorPiece, Progress& progress) {
+// Reads the line at walk.next into `line`, without interpreting it.
+WalkStep ReadWalkLine(Walk& walk, TraceLine& line) {
+    if (++walk.lines % kWalkLinesPerCheck == 0 && !GoOn(*walk.progress, walk.next)) {
+        return WalkStep::kStopped;
+    }
+    if (!TextSeek(pfileTrace, walk.next) || !ReadTraceLine(line)) return WalkStep::kEnd;
+    walk.next = TextTell(pfileTrace);
+    return WalkStep::kLine;
+}
+
+void Interpret(Walk& walk, const TraceLine& line) {
+    ParserView held[2] = {walk.view, walk.kept};
+    KeepStackRoom(held, walk.keeping ? 2 : 1);
+    InterpretLine(walk.view, line, walk.screen);
+    walk.screen = walk.view.state;
+    NoteCheckpoint(walk.next, walk.view);
+}
+
+// Whether the piece at `target` lies in `line`.
+bool Holds(const TraceLine& line, int64_t target) {
+    return target >= line.start && target < line.start + std::max<int64_t>(line.length, 1);
+}
+
+// Walks on to the line that holds the piece at `target`, interpreting every
+// line before it; walk.next is then that line's start.
+WalkStep WalkToLineOf(Walk& walk, int64_t target) {
+    TraceLine line;
+    for (;;) {
+        const int64_t start = walk.next;
+        const WalkStep step = ReadWalkLine(walk, line);
+        if (step != WalkStep::kLine) return step;
+        if (Holds(line, target)) {
+            walk.next = start;
+            return WalkStep::kLine;
+        }
+        Interpret(walk, line);
+    }
+}
+
+// The start of the last piece of `line`, where the line takes effect.
+int64_t LastPieceStart(const TraceLine& line) {
+    int64_t start = line.start;
+    bool endsLine = false;
+    TextLine piece{};
+    if (!TextSeek(pfileTrace, start)) return start;
+    while (ReadTextLine(pfileTrace, piece, &endsLine) && !endsLine) start = TextTell(pfileTrace);
+    return start;
+}
+
+// Makes the piece at `target` the newest step, with `before`, the view
+// before its line: the view after it is what stepping onto it gives.
+void Land(int64_t target, const ParserView& before, uint32_t screen) {
+    ParserView view = before;
+    KeepStackRoom(&view, 1);
+    if (TextSeek(pfileTrace, target) && ReadTrace()) FollowPiece(view, screen);
+    RecordJump(target, view);
+    nState = view.state;
+    LoadLRT();
+}
+
+// ---- the searches ------------------------------------------------------------------------
+
+// The cursor step: its piece, and where walking on from it starts.
+struct Cursor {
+    int64_t piece = 0;
+    int64_t lineStart = 0;  // the start of the line of its piece
+    int64_t walkFrom = 0;   // the first line that has not yet taken effect
+    ParserView view;
+};
+
+Cursor CursorStep() {
+    Cursor cursor;
+    cursor.piece = lTrace[sStateCursor];
+    cursor.view = ShownView();
+    cursor.lineStart = cursor.piece;
+    cursor.walkFrom = cursor.piece;
+    if (TextSeek(pfileTrace, cursor.piece) && ReadTrace()) {
+        cursor.lineStart = TracePieceLineStart();
+        cursor.walkFrom = TracePieceEndsLine() ? TextTell(pfileTrace) : cursor.lineStart;
+    }
+    return cursor;
+}
+
+// `/` and `n`: the first piece after the cursor that holds `text`.
+SearchOutcome FindForward(const Cursor& cursor, const char* text, Progress& progress) {
     Scan scan;
     Piece piece;
-    int64_t found = kNoPiece;
-    int64_t errorEnd = kNoPiece;  // where the last error line seen ends
-    if (kind == SearchKind::kBackward) {
-        StartScan(scan, text, traceStartOffset, cursorPiece, &progress);
-    } else {
-        StartScan(scan, kind == SearchKind::kError ? kErrorKey : text, cursorPiece, INT64_MAX,
-                  &progress);
-    }
+    StartScan(scan, text, nullptr, cursor.lineStart, INT64_MAX, &progress);
     for (;;) {
         const ScanStep step = NextPiece(scan, piece);
-        if (step == ScanStep::kStopped) return kStoppedScan;
-        if (step == ScanStep::kEnd) return found;
-        const char* line = piece.text.data();
-        switch (kind) {
-        case SearchKind::kBackward:
-            // The last one before the current step is the nearest.
-            if (std::strstr(line, text) != nullptr) found = piece.start;
-            break;
-        case SearchKind::kForward:
-            if (piece.start > cursorPiece && std::strstr(line, text) != nullptr) {
-                return piece.start;
-            }
-            break;
-        case SearchKind::kError:
-            if (!IsErrorLine(line)) break;
-            // The current step's own line counts as the line before.
-            if (piece.start > cursorPiece && piece.start != errorEnd) return piece.start;
-            errorEnd = piece.end;
-            break;
+        if (step == ScanStep::kStopped) return SearchOutcome::kStopped;
+        if (step == ScanStep::kEnd) return SearchOutcome::kNotFound;
+        if (piece.start > cursor.piece) break;
+    }
+    Walk walk;
+    StartWalk(walk, cursor.walkFrom, cursor.view, nState, progress);
+    const WalkStep step = WalkToLineOf(walk, piece.start);
+    if (step != WalkStep::kLine) {
+        return step == WalkStep::kStopped ? SearchOutcome::kStopped : SearchOutcome::kNotFound;
+    }
+    Land(piece.start, walk.view, walk.screen);
+    return SearchOutcome::kFound;
+}
+
+// Walks from the checkpoint before `target` to it and lands there.
+SearchOutcome WalkFromCheckpoint(int64_t target, Progress& progress) {
+    int64_t start = 0;
+    ParserView view;
+    FindCheckpoint(target, &start, &view);
+    Walk walk;
+    StartWalk(walk, start, view, view.state, progress);
+    const WalkStep step = WalkToLineOf(walk, target);
+    if (step != WalkStep::kLine) {
+        return step == WalkStep::kStopped ? SearchOutcome::kStopped : SearchOutcome::kNotFound;
+    }
+    Land(target, walk.view, walk.screen);
+    return SearchOutcome::kFound;
+}
+
+// `N`: the last piece before the cursor that holds `text`.
+SearchOutcome FindBackward(const Cursor& cursor, const char* text, Progress& progress) {
+    Scan scan;
+    Piece piece;
+    int64_t found = -1;
+    StartScan(scan, text, nullptr, FirstLineStart(), cursor.piece, &progress);
+    for (;;) {
+        const ScanStep step = NextPiece(scan, piece);
+        if (step == ScanStep::kStopped) return SearchOutcome::kStopped;
+        if (step == ScanStep::kEnd) break;
+        if (piece.start < cursor.piece) found = piece.start;
+    }
+    if (found < 0) return SearchOutcome::kNotFound;
+    return WalkFromCheckpoint(found, progress);
+}
+
+// `e`: the first line after the cursor's that starts a new error. Lines that
+// can be error lines are found in the raw trace; the walk to each says
+// whether the parser has shifted a real token since the error before it.
+SearchOutcome FindError(const Cursor& cursor, Progress& progress) {
+    Scan scan;
+    Piece piece;
+    StartScan(scan, kErrorKey, kShoutedErrorKey, cursor.lineStart, INT64_MAX, &progress);
+    Walk walk;
+    StartWalk(walk, cursor.walkFrom, cursor.view, nState, progress);
+    TraceLine line;
+    for (;;) {
+        const ScanStep found = NextPiece(scan, piece);
+        if (found == ScanStep::kStopped) return SearchOutcome::kStopped;
+        if (found == ScanStep::kEnd) return SearchOutcome::kNotFound;
+        if (piece.start < walk.next) continue;  // in a line already passed
+        WalkStep step = WalkToLineOf(walk, piece.start);
+        const int64_t lineStart = walk.next;
+        if (step == WalkStep::kLine) step = ReadWalkLine(walk, line);
+        if (step != WalkStep::kLine) {
+            return step == WalkStep::kStopped ? SearchOutcome::kStopped : SearchOutcome::kNotFound;
         }
+        if (lineStart > cursor.piece && StartsNewError(walk.view, line)) {
+            Land(lineStart, walk.view, walk.screen);
+            return SearchOutcome::kFound;
+        }
+        Interpret(walk, line);
     }
 }
 
-// ---- stepping to the piece found -----------------------------------------------
+// Whether interpreting `line` takes the parser into `state` from another.
+bool Enters(const Walk& walk, const TraceLine& line, uint32_t state, ParserView* after) {
+    *after = walk.view;
+    InterpretLine(*after, line, walk.screen);
+    return after->state == state && walk.view.state != state;
+}
 
-enum class WalkEnd { kArrived, kStopped, kLost };
-
-// Reads the piece at `from` as the shown step, then reads and interprets
-// every piece up to and including the one at `target`, as pressing keypad
-// plus would. The listing is closed meanwhile, so no state change loads
-// its text.
-WalkEnd WalkTo(int64_t from, int64_t target, Progress& progress) {
-    TextFile* listing = pfileLRT;
-    pfileLRT = nullptr;
-    WalkEnd end = WalkEnd::kLost;
-    if (TextSeek(pfileTrace, from) && ReadTrace()) {
-        end = from == target ? WalkEnd::kArrived : WalkEnd::kLost;
-        for (uint32_t lines = 1; end == WalkEnd::kLost; ++lines) {
-            const int64_t offset = TextTell(pfileTrace);
-            if (lines % kWalkLinesPerCheck == 0 && !GoOn(progress, offset)) {
-                end = WalkEnd::kStopped;
-                break;
-            }
-            if (offset > target || !ReadTrace()) break;
-            ParseTrace();
-            if (offset == target) end = WalkEnd::kArrived;
+// `>`: the first step after the cursor where the parser enters `state`.
+SearchOutcome FindEntryForward(const Cursor& cursor, uint32_t state, Progress& progress) {
+    Walk walk;
+    StartWalk(walk, cursor.walkFrom, cursor.view, nState, progress);
+    TraceLine line;
+    ParserView after;
+    for (;;) {
+        const WalkStep step = ReadWalkLine(walk, line);
+        if (step != WalkStep::kLine) {
+            return step == WalkStep::kStopped ? SearchOutcome::kStopped : SearchOutcome::kNotFound;
         }
+        KeepStackRoom(&walk.view, 1);
+        if (Enters(walk, line, state, &after)) {
+            Land(LastPieceStart(line), walk.view, walk.screen);
+            return SearchOutcome::kFound;
+        }
+        walk.view = after;
+        walk.screen = after.state;
+        NoteCheckpoint(walk.next, walk.view);
     }
-    pfileLRT = listing;
-    return end;
+}
+
+// `<`: the last step before the cursor where the parser enters `state`. The
+// stretches between checkpoints are walked from the nearest back.
+SearchOutcome FindEntryBackward(const Cursor& cursor, uint32_t state, Progress& progress) {
+    int64_t end = cursor.lineStart;
+    while (end > FirstLineStart()) {
+        int64_t start = 0;
+        ParserView view;
+        FindCheckpoint(end - 1, &start, &view);
+        Walk walk;
+        StartWalk(walk, start, view, view.state, progress);
+        TraceLine line;
+        ParserView after;
+        int64_t entry = -1;
+        while (walk.next < end) {
+            const WalkStep step = ReadWalkLine(walk, line);
+            if (step == WalkStep::kStopped) return SearchOutcome::kStopped;
+            if (step == WalkStep::kEnd) break;
+            walk.keeping = entry >= 0;
+            ParserView held[2] = {walk.view, walk.kept};
+            KeepStackRoom(held, walk.keeping ? 2 : 1);
+            if (Enters(walk, line, state, &after)) {
+                entry = LastPieceStart(line);
+                walk.kept = walk.view;
+            }
+            walk.view = after;
+            walk.screen = after.state;
+        }
+        if (entry >= 0) {
+            Land(entry, walk.kept, walk.kept.state);
+            return SearchOutcome::kFound;
+        }
+        end = start;
+    }
+    return SearchOutcome::kNotFound;
 }
 
 }  // namespace
 
-void MarkTraceStart() {
-    traceStartOffset = pfileTrace != nullptr ? TextTell(pfileTrace) : 0;
-    traceStart = SaveTraceState();
-}
-
 SearchOutcome SearchTrace(ConsoleHandle input, ConsoleHandle output, SearchKind kind,
-                          const char* text) {
+                          const char* text, uint32_t state) {
     if (pfileTrace == nullptr) return SearchOutcome::kNotFound;
-    const std::size_t length = kind == SearchKind::kError ? 1 : std::strlen(text);
-    if (length == 0 || length > kPieceLength) return SearchOutcome::kNotFound;
+    const bool byText = kind == SearchKind::kForward || kind == SearchKind::kBackward;
+    const std::size_t length = byText ? std::strlen(text) : 1;
+    if (length == 0 || length > static_cast<std::size_t>(kPieceColumns)) {
+        return SearchOutcome::kNotFound;
+    }
     Progress progress;
     progress.input = input;
     progress.output = output;
     progress.length = TextLength(pfileTrace);
     ShowProgress(progress, 0);
-
-    const int64_t cursorPiece = lTrace[sStateCursor];
-    const int64_t found = FindPiece(kind, text, cursorPiece, progress);
-    if (found == kStoppedScan) return SearchOutcome::kStopped;
-    if (found == kNoPiece) return SearchOutcome::kNotFound;
-
-    // From the newest step, a forward jump goes on from the state shown, as
-    // keypad plus would; otherwise the state is worked out from the first
-    // line on.
-    const TraceState before = SaveTraceState();
-    const int64_t resumeAt = TextTell(pfileTrace);
-    const bool fromCursor =
-        kind != SearchKind::kBackward && static_cast<uint16_t>(sStateCursor + 1) == sStateTop;
-    if (!fromCursor) RestoreTraceState(traceStart);
-    const WalkEnd end = WalkTo(fromCursor ? cursorPiece : traceStartOffset, found, progress);
-    if (end != WalkEnd::kArrived) {
-        RestoreTraceState(before);
-        TextSeek(pfileTrace, resumeAt);
-        LoadLRT();
-        return end == WalkEnd::kStopped ? SearchOutcome::kStopped : SearchOutcome::kNotFound;
+    const Cursor cursor = CursorStep();
+    switch (kind) {
+    case SearchKind::kForward: return FindForward(cursor, text, progress);
+    case SearchKind::kBackward: return FindBackward(cursor, text, progress);
+    case SearchKind::kError: return FindError(cursor, progress);
+    case SearchKind::kEnterForward: return FindEntryForward(cursor, state, progress);
+    case SearchKind::kEnterBackward: return FindEntryBackward(cursor, state, progress);
     }
-    RecordJump(found);
-    LoadLRT();
-    return SearchOutcome::kFound;
+    return SearchOutcome::kNotFound;
 }

@@ -70,11 +70,11 @@ inline void PushKey(uint16_t key, bool down = true, bool typedDuringPause = fals
 
 // Key presses for typed text, decoded as the terminal console decodes them: \r Enter, \x1b Esc, \b
 // Backspace, + - ? and 1 2 3 7 8 9 their keypad and F1 keys, letters and other digits their own
-// keys; printable characters also carry the character they type. For tests only: < > PgUp and PgDn,
+// keys; printable characters also carry the character they type. For tests only: { } PgUp and PgDn,
 // [ ] Home and End, ^ _ Up and Down.
 inline void PushText(const std::string& text) {
     namespace vk = VirtualKey;
-    static const std::string typed = "\r\x1b\b\x7f +-?123789<>[]^_";
+    static const std::string typed = "\r\x1b\b\x7f +-?123789{}[]^_";
     static const uint16_t keys[] = {vk::kEnter,   vk::kEscape,  vk::kBack,     vk::kBack,
                                     vk::kSpace,   vk::kAdd,     vk::kSubtract, vk::kF1,
                                     vk::kNumpad1, vk::kNumpad2, vk::kNumpad3,  vk::kNumpad7,

@@ -141,42 +141,42 @@ struct KeyRow {
 
 const KeyRow kKeyRows[] = {
     // State keys stop at both ends with a beep.
-    {"<", 0, 0, 1},
+    {"{", 0, 0, 1},
     {"9", 0, 0, 1},
-    {">>>>", 3, 0, 1},
+    {"}}}}", 3, 0, 1},
     {"339", 1, 0, 0},
     {"]3", 3, 0, 1},
     {"]]1", 3, 0, 0},  // End is silent where it stands
     {"[", 0, 0, 1},
     {"7", 0, 0, 1},
-    {">7", 0, 0, 0},
+    {"}7", 0, 0, 0},
     {"1[", 0, 0, 0},
     // Enter goes back to the state the trace stands in, once.
     {"\r", 0, 0, 1},
-    {">\r", 0, 0, 0},
+    {"}\r", 0, 0, 0},
     {"+++[\r\r", 2, 0, 1},
     // Home and End restart the history at the line on display.
     {"+++[-", 0, 0, 0, 3},
     {"+++[+", 1, 0, 0, 4},
-    {"+++[+--", 0, 0, 0, 3},
+    {"+++[+--", 3, 0, 0, 3},
     {"+++--]+", 3, 0, 0, 2},
-    {"+++--1+-", 3, 0, 0, 1},
+    {"+++--1+-", 2, 0, 0, 1},
     {"+++71-", 3, 0, 0, 3},
     // Scrolling stops when the last line reaches the last listing row.
     {"_______", 0, 7, 0},
     {"_______2", 0, 7, 1},
     {"^", 0, 0, 1},
     {"22888", 0, 0, 1},
-    {">_", 1, 0, 1},
-    {">>__", 2, 1, 1},
-    {"__><", 0, 0, 0},
+    {"}_", 1, 0, 1},
+    {"}}__", 2, 1, 1},
+    {"__}{", 0, 0, 0},
     {"__]", 3, 0, 0},
     // Help comes back to the same place; the key closing it does not act.
-    {"__?>", 0, 2, 0, 0},
+    {"__?}", 0, 2, 0, 0},
     // Without states no key moves off state 0.
     {"]", 0, 0, 0, -2},
     {"1", 0, 0, 0, -2},
-    {">", 0, 0, 1, -2},
+    {"}", 0, 0, 1, -2},
     {"_", 0, 0, 1, -2},
     {"[", 0, 0, 1, -2},
 };
@@ -189,7 +189,7 @@ TEST_F(Process, KeyTable) {
         const fake::Screen& shown = Run(row.keys);
         EXPECT_EQ(nState, row.state);
         const std::string status =
-            row.traceLine == -2 ? "State    0 of   -1" : Status(int(row.state), "");
+            row.traceLine == -2 ? "No states: the listing" : Status(int(row.state), "");
         EXPECT_EQ(shown.Row(24).substr(0, 18), status.substr(0, 18));
         EXPECT_EQ(Shown(shown, 0),
                   row.traceLine == -2 ? Field("") : Field(Line(int(row.state), row.scroll)));
@@ -232,7 +232,7 @@ TEST_F(Process, TheEscThatClosesHelpEndsTheLoopAndEachDiscardHasItsLine) {
 
 TEST_F(Process, OtherKeysShowTheHintBarThenBlackOnWhiteStaysAndTheConsoleColoursComeBack) {
     fake::Reset(80, 25, 0x1E);
-    fake::PushText("> < \x1b");
+    fake::PushText("} { \x1b");
     RunConsole(fake::Input(), fake::Output());
     const fake::Screen& shown = fake::Waits().back();
     EXPECT_EQ(

@@ -186,7 +186,8 @@ const KeyForm kKeyForms[] = {
      "at state 1, next token 257"},
     {"keypad plus", "\x1bOk", "State    2 of    2: Next Token: PLUS", kTraceRow,
      "at state 2, next token 258"},
-    {"minus", "-", "State    1 of    2: Next Token: PLUS", kTraceRow, "at state 1, next token 257"},
+    {"minus", "-", "State    1 of    2: Next Token: NUMBER", kTraceRow,
+     "at state 1, next token 257"},
     {"keypad minus", "\x1bOm", "State    0 of    2", kTraceRow, "parser trace begins"},
     {"PgDn", "\x1b[6~", "State    1", 0, StateHeader(1)},
     {"keypad 3", "\x1bOs", "State    2", 0, StateHeader(2)},
@@ -206,18 +207,18 @@ const KeyForm kKeyForms[] = {
     {"plain 7", "7", "State    0", 0, StateHeader(0)},
     {"plain 2", "2", "State    0", 0, "state 0 line 1"},
     {"plain 8", "8", "State    0", 0, StateHeader(0)},
-    {"CR as Enter", "\r", "State    1", 0, StateHeader(1)},  // the trace's state
+    {"CR as Enter", "\r", "State    0", 0, StateHeader(0)},  // the step's return state
     // Esc followed at once by a key is that key with Alt, not Esc.
-    {"Alt+x", "\x1bx", kHintBar, 0, StateHeader(1)},
-    {"Alt+PgDn", "\x1b\x1b[6~", kHintBar, 0, StateHeader(1)},
+    {"Alt+x", "\x1bx", kHintBar, 0, StateHeader(0)},
+    {"Alt+PgDn", "\x1b\x1b[6~", kHintBar, 0, StateHeader(0)},
     // The keys that act by their character never show the hint bar; Backspace edits a prompt.
     {"find",
      "/ab\x7f"
      "c",
-     "Find: ac", 0, StateHeader(1)},
-    {"Esc at the prompt", "\x1b", "State    1", 0, StateHeader(1)},
-    {"next error", "e", "No syntax error after this step", 0, StateHeader(1)},
-    {"go to state", "g", "State:", 0, StateHeader(1)},
+     "Find: ac", 0, StateHeader(0)},
+    {"Esc at the prompt", "\x1b", "State    0", 0, StateHeader(0)},
+    {"next error", "e", "No syntax error after this step", 0, StateHeader(0)},
+    {"go to state", "g", "State:", 0, StateHeader(0)},
     {"to 2", "2\r", "State    2", 0, StateHeader(2)},
     {"no step: minus stays", "-", "State    2", 0, StateHeader(2)},  // already at the oldest step
     {"help", "?", "Press any key", 0, "ZORVEX DEBUGGER"},

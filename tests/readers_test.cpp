@@ -106,16 +106,27 @@ const FormatRow kFormatRows[] = {
      "2 back 1 token 11 '^K'"},
     {'t', kOwn + "Entering state 5\nyydebug[1]: state 6, reading token 1 (A)",
      "2 back 1 token 11 '^K'"},
-    {'t', kByacc + "yydebug: state 5, reading 41 (')') <1.5>", "5 back 2 token 41 ')'"},
-    {'t', kByacc + "yydebug[1]: state 0, reading token 0 ($end)", "0 back 2 token 0 $end"},
-    {'t', kByacc + "yydebug: state 4, reading 0 (end-of-file)", "4 back 2 token 0 $end"},
+    {'t', kByacc + "yydebug: state 5, reading 41 (')') <1.5>", "5 back 2 token 41 ')' [5]"},
+    {'t', kByacc + "yydebug[1]: state 0, reading token 0 ($end)", "0 back 2 token 0 $end [0]"},
+    {'t', kByacc + "yydebug: state 4, reading 0 (end-of-file)", "4 back 2 token 0 $end [4]"},
     {'t', kByacc + "yydebug[9]: state 12, reading token 40 ('(')", "2 back 1 token 40 '('"},
-    {'t', kByacc + "yydebug[1]: state 4, reading token 300 (NO_CLOSE", "4 back 2 token 300 ','"},
-    {'t', kByacc + "calcdebug[2]: after reduction, shifting from state 3 to state 7", "7" + kMoved},
+    {'t', kByacc + "yydebug[1]: state 4, reading token 300 (NO_CLOSE",
+     "4 back 2 token 300 ',' [4]"},
+    {'t', kByacc + "calcdebug[2]: after reduction, shifting from state 3 to state 7",
+     "7" + kMoved + " [3 7]"},
     {'t', kByacc + "yydebug: after reduction, result is <to state 9>, shifting from 0 to state 1",
-     "1" + kMoved},
-    {'t', kByacc + "yydebug[4]: state 3, error recovery shifting to state 1", "3" + kMoved},
-    {'t', kByacc + "yydebug[1]: state 6, error recovery discarding token 42 ('*')", "6" + kMoved},
+     "1" + kMoved + " [1]"},
+    {'t', kByacc + "yydebug[4]: state 3, error recovery shifting to state 1",
+     "1 back 3 token 11 (none) [3 1]"},
+    // Without depths, a reduction pops as many states as its rule has symbols.
+    {'t',
+     kByacc + "yydebug: state 0, reading 257 (N)\nyydebug: state 0, shifting to state 3\n"
+              "yydebug: state 3, reducing by rule 2 (e : N)\n"
+              "yydebug: after reduction, shifting from state 0 to state 7\n"
+              "yydebug: error recovery discarding state 7",
+     "7 back 3 token 257 N [0]"},
+    {'t', kByacc + "yydebug[1]: state 6, error recovery discarding token 42 ('*')",
+     "6" + kMoved + " [6]"},
     {'t',
      kByacc + "state 5, reading token 257 (NUMBER)\nline 3: syntax error\nyydebug[3]: state -1, x\n"
               "yydebug[3]: state 5 shifting\nyydebug[3]: state 4294967301, reading token 257 (N)\n"
@@ -125,18 +136,19 @@ const FormatRow kFormatRows[] = {
      kByacc + "yydebug[2]: after reduction, result is <" + std::string(18, 'v') +
          ">, shifting from state 3 to state 75\nyydebug[5]: error recovery discarding state 3x",
      kStill},
-    {'t', kBison + "Entering state 5 ", "5" + kMoved},
-    {'t', kBison + "Entering state 0", "0" + kMoved},
+    {'t', kBison + "Entering state 5 ", "5" + kMoved + " [5]"},
+    {'t', kBison + "Entering state 0", "0" + kMoved + " [0]"},
     {'t',
      kBison + "Stack now 0 4 6x\nStack now \nEntering state 10\nEntering state "
               "99999999999\nEntering state -1",
      kStill},
-    {'t', kBison + kDeep + "7\n" + kDeep.substr(0, 79), "4" + kMoved},  // the first is cut in 67
+    {'t', kBison + kDeep + "7\n" + kDeep.substr(0, 79), "4" + kMoved + " [0 1 2 3 4]"},
     {'t',
      kBison + "LAC: checking lookahead ';': R7 G5 S3\n" + std::string(80, 'x') + "Entering state 5",
      kStill},
-    {'t', Lines(1000, [](std::size_t) { return std::string("x\n"); }) + "Entering state 5",
-     "2 back 1 token 11 '^K'"},
+    // The kind is the first line's of any kind's form, however far in.
+    {'t', Lines(20000, [](std::size_t) { return std::string("x\n"); }) + "Entering state 5",
+     "5" + kMoved + " [5]"},
     {'t',
      kBison +
          "Reducing stack by rule 5 (line 7):\n   $1 = token NUMBER (5)\nat state 5, next token 1",
@@ -176,7 +188,8 @@ std::string Read(const FormatRow& row, const TempDir& dir) {
         ReadInclude(
             dir.Write("yytab.h", row.input.substr(row.reader == 'n' ? row.input.find('|') + 1 : 0))
                 .c_str());
-        if (row.reader == 'n') return nToken = std::stoi(row.input), TokenName();
+        ParserView view;
+        if (row.reader == 'n') return view.token = std::stoi(row.input), TokenName(view);
         for (uint16_t i = 0; i < sSymbols; ++i)
             read.push_back(szSymbol[i].data() + ("=" + std::to_string(nSymbol[i])));
         return Join(read, " ");
@@ -198,23 +211,27 @@ std::string Read(const FormatRow& row, const TempDir& dir) {
     OpenListingQuietly(dir.Write("yy.lrt", terminals + Listing(std::vector<int>(10, 2))));
     OpenTrace(dir.Write("trace", row.input + "\n").c_str());
     ReadTrace();
-    nState = 2, nCurrentState = 1, nToken = 11;
-    LoadLRT();
+    ParserView view = FirstView(), before;
+    view.state = nState = 2, view.returnState = 1, view.token = 11;
     int64_t at = TextTell(pfileTrace), last = 0;
-    TraceState before;
-    for (; ReadTrace(); at = TextTell(pfileTrace))
-        last = at, before = SaveTraceState(), ParseTrace();
-    const auto shown = [] {
-        return std::to_string(nState) + " back " + std::to_string(nCurrentState) + " token " +
-               std::to_string(nToken) + " " + TokenName() +
-               (szLRT[0].data() == StateHeader(int(nState)) ? "" : " (window not loaded)");
+    for (; ReadTrace(); at = TextTell(pfileTrace)) {
+        last = at, before = view;
+        FollowPiece(view, view.state);
+    }
+    const auto shown = [](const ParserView& seen) {
+        std::string stack;
+        for (StackHandle entry = seen.stacks[0]; entry != kEmptyStack && entry != kUnknownStack;
+             entry = StackBelow(entry)) {
+            stack = std::to_string(StackState(entry)) + (stack.empty() ? "" : " ") + stack;
+        }
+        return std::to_string(seen.state) + " back " + std::to_string(seen.returnState) +
+               " token " + std::to_string(seen.token) + " " + TokenName(seen) +
+               (stack.empty() ? "" : " [" + stack + "]");
     };
-    const std::string result = shown();
-    // The last step again as a replay does it: from its offset, with the state before it.
-    RestoreTraceState(before);
-    LoadLRT();
-    if (TextSeek(pfileTrace, last) && ReadTrace()) ParseTrace();
-    return shown() == result ? result : result + ", replayed " + shown();
+    const std::string result = shown(view);
+    // The last step again as a replay does it: from its offset, with the view before it.
+    if (TextSeek(pfileTrace, last) && ReadTrace()) FollowPiece(before, before.state);
+    return shown(before) == result ? result : result + ", replayed " + shown(before);
 }
 
 TEST(Readers, FormatRules) {

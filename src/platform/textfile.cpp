@@ -178,6 +178,52 @@ bool TextReadPiece(char* buffer, TextFile* file, std::size_t* length, bool* ends
     return true;
 }
 
+bool TextReadLine(TextFile* file, char* head, std::size_t headSize, int64_t* start,
+                  int64_t* length) {
+    if (file == nullptr || head == nullptr || headSize == 0 || file->atEnd || PeekByte(file) < 0) {
+        if (file != nullptr) file->atEnd = true;
+        return false;
+    }
+    *start = TextTell(file);
+    std::size_t stored = 0;
+    int64_t count = 0;
+    bool lastWasCr = false;
+    while (FillChunk(file)) {
+        const unsigned char* from = file->chunk + file->next;
+        const std::size_t waiting = file->chunkLength - file->next;
+        const void* feed = std::memchr(from, '\n', waiting);
+        std::size_t run =
+            feed != nullptr
+                ? static_cast<std::size_t>(static_cast<const unsigned char*>(feed) - from)
+                : waiting;
+        const void* mark = std::memchr(from, kEndOfFileMark, run);
+        const bool ends = mark != nullptr;
+        if (ends) run = static_cast<std::size_t>(static_cast<const unsigned char*>(mark) - from);
+        const std::size_t copied = std::min(run, headSize - 1 - stored);
+        std::memcpy(head + stored, from, copied);
+        stored += copied;
+        count += static_cast<int64_t>(run);
+        if (run > 0) lastWasCr = from[run - 1] == '\r';
+        file->next += run;
+        if (ends) {
+            file->atEnd = true;
+            break;
+        }
+        if (feed != nullptr) {
+            ++file->next;
+            // A carriage return right before the line feed is no part of the line.
+            if (lastWasCr) {
+                --count;
+                if (static_cast<int64_t>(stored) > count) stored = static_cast<std::size_t>(count);
+            }
+            break;
+        }
+    }
+    head[stored] = '\0';
+    *length = count;
+    return true;
+}
+
 char* TextGets(char* buffer, int size, TextFile* file) {
     return TextRead(buffer, size, file) > 0 ? buffer : nullptr;
 }

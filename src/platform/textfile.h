@@ -44,6 +44,13 @@ int TextRead(char* buffer, int size, TextFile* file);
 // with it).
 bool TextReadPiece(char* buffer, TextFile* file, std::size_t* length, bool* endsLine);
 
+// Reads the next whole line: its first `headSize` - 1 bytes into `head`,
+// zero-terminated, and the rest passed over. `start` gets where the line
+// starts and `length` its bytes, the line feed (or CR LF) not counted.
+// False at the end of the text.
+bool TextReadLine(TextFile* file, char* head, std::size_t headSize, int64_t* start,
+                  int64_t* length);
+
 // The byte offset of the next character to be read; 64 bits, so files past
 // 2 GiB (long traces, listings of large grammars) are read whole.
 int64_t TextTell(const TextFile* file);

@@ -1,0 +1,201 @@
+// The step history: a ring of the steps taken, each with where its piece
+// starts in the trace and the parser's view after it, and checkpoints of the
+// view along the trace for the jumps that must work a view out anew.
+#include "kwt.h"
+
+std::array<int64_t, kStepSlots> lTrace{};
+std::array<ParserView, kStepSlots> stepViews{};
+uint16_t sStateBottom = 0;
+uint16_t sStateTop = 0;
+uint16_t sStateCursor = 0;
+
+namespace {
+
+constexpr uint16_t kSlotMask = kStepSlots - 1;
+
+uint16_t NextSlot(uint16_t slot) { return static_cast<uint16_t>((slot + 1) & kSlotMask); }
+uint16_t PreviousSlot(uint16_t slot) { return static_cast<uint16_t>((slot - 1) & kSlotMask); }
+
+int64_t TraceOffset() { return pfileTrace != nullptr ? TextTell(pfileTrace) : 0; }
+
+// Makes the slot after the cursor the newest step, read from `offset`; steps
+// after the cursor are dropped, and in a full ring the oldest gives way.
+void PushStep(int64_t offset, const ParserView& view) {
+    sStateCursor = NextSlot(sStateCursor);
+    sStateTop = NextSlot(sStateCursor);
+    if (sStateTop == sStateBottom) sStateBottom = NextSlot(sStateBottom);
+    lTrace[sStateCursor] = offset;
+    stepViews[sStateCursor] = view;
+}
+
+// Shows the recorded step under the cursor again, from its trace offset.
+void ReplayStep(ConsoleHandle output, uint16_t& scroll) {
+    nState = stepViews[sStateCursor].state;
+    LoadLRT();
+    if (pfileTrace != nullptr) TextSeek(pfileTrace, lTrace[sStateCursor]);
+    ReadTrace();
+    ShowNewStep(output, scroll);
+}
+
+// ---- checkpoints ---------------------------------------------------------------------
+
+// Checkpoints lie at least `spacing` bytes apart, in the order of the trace;
+// when the table is full every other one goes and the spacing doubles.
+constexpr std::size_t kCheckpointsMax = 1024;
+constexpr int64_t kFirstSpacing = int64_t{64} * 1024;
+
+struct Checkpoint {
+    int64_t lineStart = 0;
+    ParserView view;
+};
+
+std::array<Checkpoint, kCheckpointsMax> checkpoints{};
+std::size_t checkpointCount = 0;
+int64_t spacing = kFirstSpacing;
+
+void ThinCheckpoints() {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < checkpointCount; i += 2) checkpoints[kept++] = checkpoints[i];
+    checkpointCount = kept;
+    spacing *= 2;
+}
+
+// ---- room for the stacks -------------------------------------------------------------
+
+// A line may fill a stack of the greatest depth at once.
+constexpr uint32_t kStackReserve = kStackDepthMax + 8;
+uint32_t freeAfterCollect = kStackEntriesMax;
+
+void MarkView(const ParserView& view) {
+    for (const StackHandle stack : view.stacks) MarkStack(stack);
+}
+
+void CollectUnheld(const ParserView* working, std::size_t count) {
+    for (uint16_t slot = sStateBottom; slot != sStateTop; slot = NextSlot(slot)) {
+        MarkView(stepViews[slot]);
+    }
+    for (std::size_t i = 0; i < checkpointCount; ++i) MarkView(checkpoints[i].view);
+    for (std::size_t i = 0; i < count; ++i) MarkView(working[i]);
+    CollectStacks();
+}
+
+}  // namespace
+
+void NoteCheckpoint(int64_t lineStart, const ParserView& view) {
+    if (checkpointCount > 0 && lineStart < checkpoints[checkpointCount - 1].lineStart + spacing) {
+        return;
+    }
+    if (checkpointCount == kCheckpointsMax) {
+        ThinCheckpoints();
+        if (lineStart < checkpoints[checkpointCount - 1].lineStart + spacing) return;
+    }
+    checkpoints[checkpointCount++] = Checkpoint{lineStart, view};
+}
+
+void FindCheckpoint(int64_t offset, int64_t* lineStart, ParserView* view) {
+    std::size_t low = 0;
+    std::size_t high = checkpointCount;
+    while (high - low > 1) {
+        const std::size_t middle = (low + high) / 2;
+        if (checkpoints[middle].lineStart <= offset) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    *lineStart = checkpoints[low].lineStart;
+    *view = checkpoints[low].view;
+}
+
+void KeepStackRoom(const ParserView* working, std::size_t count) {
+    const uint32_t free = StackEntriesFree();
+    // Collecting again is worth it only once enough has been taken since.
+    if (free >= kStackReserve || free + kStackReserve / 2 > freeAfterCollect) return;
+    CollectUnheld(working, count);
+    if (StackEntriesFree() < kStackReserve && checkpointCount > 1) {
+        // The steps hold too much: the checkpoints' stacks give way, all but
+        // the first, which views are worked out from at the worst.
+        checkpointCount = 1;
+        CollectUnheld(working, count);
+    }
+    freeAfterCollect = StackEntriesFree();
+}
+
+void ResetSteps() {
+    sStateBottom = 0;
+    sStateTop = 0;
+    sStateCursor = 0;
+    stepViews.fill(ParserView{});
+    lTrace.fill(0);
+    checkpointCount = 0;
+    spacing = kFirstSpacing;
+    ResetStacks();
+    freeAfterCollect = kStackEntriesMax;
+}
+
+const ParserView& ShownView() { return stepViews[sStateCursor]; }
+
+void BeginSteps(ConsoleHandle output, uint16_t& scroll) {
+    MarkFirstLine();
+    const ParserView first = FirstView();
+    checkpointCount = 0;
+    spacing = kFirstSpacing;
+    NoteCheckpoint(FirstLineStart(), first);
+    stepViews[sStateCursor] = first;
+    lTrace[sStateCursor] = TraceOffset();
+    sStateTop = NextSlot(sStateCursor);
+    nState = first.state;
+    LoadLRT();
+    // The first line is shown but not interpreted.
+    ReadTrace();
+    ShowNewStep(output, scroll);
+}
+
+void NextStep(ConsoleHandle output, uint16_t& scroll) {
+    if (NextSlot(sStateCursor) != sStateTop) {
+        sStateCursor = NextSlot(sStateCursor);
+        ReplayStep(output, scroll);
+        return;
+    }
+    // Reading goes on after the newest step's piece, wherever the trace
+    // was read since.
+    ParserView view = stepViews[sStateCursor];
+    if (!TraceStandsAfter(lTrace[sStateCursor]) && pfileTrace != nullptr &&
+        TextSeek(pfileTrace, lTrace[sStateCursor])) {
+        ReadTrace();
+    }
+    KeepStackRoom(&view, 1);
+    const int64_t offset = TraceOffset();
+    if (!ReadTrace()) {
+        // The end of the trace still counts as a step.
+        PushStep(offset, view);
+        BeepCannotAct();
+        return;
+    }
+    FollowPiece(view, nState);
+    PushStep(offset, view);
+    if (TracePieceEndsLine()) NoteCheckpoint(TraceOffset(), view);
+    nState = view.state;
+    LoadLRT();
+    ShowNewStep(output, scroll);
+}
+
+void PrevStep(ConsoleHandle output, uint16_t& scroll) {
+    if (sStateBottom == sStateTop || sStateCursor == sStateBottom) return;
+    sStateCursor = PreviousSlot(sStateCursor);
+    ReplayStep(output, scroll);
+}
+
+void RestartSteps() {
+    // The step on display becomes the only recorded step, with its view;
+    // reading goes on after the trace piece it shows.
+    const int64_t offset = lTrace[sStateCursor];
+    const ParserView view = stepViews[sStateCursor];
+    sStateBottom = 0;
+    sStateCursor = 0;
+    sStateTop = NextSlot(sStateCursor);
+    lTrace[sStateCursor] = offset;
+    stepViews[sStateCursor] = view;
+}
+
+void RecordJump(int64_t offset, const ParserView& view) { PushStep(offset, view); }
