@@ -33,7 +33,6 @@ using TextLine = std::array<char, kLineSize>;
 // terminals a listing names with their numbers (bison's `Terminals` section).
 constexpr std::size_t kSymbolsMax = 4096;
 constexpr std::size_t kSymbolNameSize = 64;  // 63 characters and a zero
-constexpr std::size_t kDefineNameMax = 23;   // a `#define` name is cut at 23 characters
 constexpr std::size_t kIncludeLineSize = 512;
 
 extern std::array<std::array<char, kSymbolNameSize>, kSymbolsMax> szSymbol;
