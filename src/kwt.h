@@ -120,6 +120,10 @@ bool ScanInt32(const char*& text, int32_t* value);
 // is given it tells whether the piece ends its file line.
 bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine = nullptr);
 
+// Says on the start-up lines that `file`, `what` the user calls it, is read
+// from a copy because it could not be read twice (a pipe, say).
+void SayWhenCopied(const TextFile* file, const char* what);
+
 // ---- process: step history -------------------------------------------------
 // The ring holds at most 65,535 steps; its 16-bit indices wrap by themselves.
 constexpr uint32_t kStepSlots = 65536;

@@ -340,6 +340,7 @@ bool OpenTrace(const char* path) {
         std::perror("Cannot open YACC Trace file!");
         return false;
     }
+    SayWhenCopied(pfileTrace, "trace");
     rules = TellKind(pfileTrace);
     pieceStartsLine = true;
     pieceEndsLine = true;
