@@ -7,7 +7,7 @@ packages=(g++ cmake make pkg-config libncurses-dev)
 for need in "$@"; do
   case "$need" in
     build) ;;
-    test) packages+=(libgtest-dev libvterm-dev byacc bison) ;;
+    test) packages+=(libgtest-dev libvterm-dev byacc btyacc bison) ;;
     lint) packages+=(clang-format clang-tidy) ;;
     windows) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest) ;;
     # wine32 (from the i386 architecture) runs the 32-bit kwt.exe.

@@ -29,18 +29,14 @@ bool StartsWithDefine(const char* line) {
     return true;
 }
 
-// "%23s %d" over the text after the keyword: a name of at most 23
-// non-blank characters, then a number.
-bool ScanDefinition(const char* text, std::array<char, kSymbolNameSize>& name, int32_t* number) {
+// `NAME NUMBER` after the keyword: the name runs to the first blank, however
+// long (the table keeps its first 63 characters), then a number. Without a
+// name there is no number either.
+bool ScanDefinition(const char* text, int32_t* number, const char** name, std::size_t* length) {
     SkipBlanks(text);
-    std::size_t length = 0;
-    while (length < kDefineNameMax && text[length] != '\0' && !IsBlank(text[length])) {
-        ++length;
-    }
-    if (length == 0) return false;
-    std::memcpy(name.data(), text, length);
-    name[length] = '\0';
-    text += length;
+    *name = text;
+    while (*text != '\0' && !IsBlank(*text)) ++text;
+    *length = static_cast<std::size_t>(text - *name);
     return ScanInt32(text, number);
 }
 
@@ -61,16 +57,13 @@ bool ScanEnumEntry(const char* text, int32_t* number, const char** name, std::si
 }
 
 void ReadDefinitionLine(const char* line) {
-    if (StartsWithDefine(line)) {
-        if (ScanDefinition(line + kDefineLength, szSymbol[sSymbols], &nSymbol[sSymbols])) {
-            ++sSymbols;
-        }
-        return;
-    }
     int32_t number = 0;
     const char* name = nullptr;
     std::size_t length = 0;
-    if (ScanEnumEntry(line, &number, &name, &length)) AddSymbol(name, length, number);
+    const bool defined = StartsWithDefine(line)
+                             ? ScanDefinition(line + kDefineLength, &number, &name, &length)
+                             : ScanEnumEntry(line, &number, &name, &length);
+    if (defined) AddSymbol(name, length, number);
 }
 
 }  // namespace

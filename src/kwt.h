@@ -33,7 +33,6 @@ using TextLine = std::array<char, kLineSize>;
 // terminals a listing names with their numbers (bison's `Terminals` section).
 constexpr std::size_t kSymbolsMax = 4096;
 constexpr std::size_t kSymbolNameSize = 64;  // 63 characters and a zero
-constexpr std::size_t kDefineNameMax = 23;   // a `#define` name is cut at 23 characters
 constexpr std::size_t kIncludeLineSize = 512;
 
 extern std::array<std::array<char, kSymbolNameSize>, kSymbolsMax> szSymbol;
@@ -200,6 +199,10 @@ bool ScanInt32(const char*& text, int32_t* value);
 // False, with `line` unchanged, when nothing could be read. When `endsLine`
 // is given it tells whether the piece ends its file line.
 bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine = nullptr);
+
+// Says on the start-up lines that `file`, `what` the user calls it, is read
+// from a copy because it could not be read twice (a pipe, say).
+void SayWhenCopied(const TextFile* file, const char* what);
 
 // ---- process: step history -------------------------------------------------
 // The ring holds at most 65,535 steps; its 16-bit indices wrap by themselves.

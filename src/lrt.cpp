@@ -6,6 +6,7 @@
 // (`state N`) and bison's (`State N`). The first header of any kind decides
 // the file's kind; after it only headers of that kind open blocks.
 #include <cctype>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -166,12 +167,19 @@ bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine) {
     return true;
 }
 
+void SayWhenCopied(const TextFile* file, const char* what) {
+    const int64_t copied = TextCopiedLength(file);
+    if (copied < 0) return;
+    std::printf("The %s is a pipe: read from a copy (%" PRId64 " bytes)\n", what, copied);
+}
+
 bool OpenLRT(const char* path) {
     pfileLRT = TextOpen(path);
     if (pfileLRT == nullptr) {
         std::perror("Cannot open YACC LRT file! Use '-v' flag with YACC");
         return false;
     }
+    SayWhenCopied(pfileLRT, "state file");
     std::printf("Reading the state file...\n");
     nState = 0;
     nStates = 0;

@@ -698,6 +698,7 @@ bool OpenTrace(const char* path) {
         std::perror("Cannot open YACC Trace file!");
         return false;
     }
+    SayWhenCopied(pfileTrace, "trace");
     kind = TellKind(pfileTrace);
     pieceStartsLine = true;
     pieceEndsLine = true;

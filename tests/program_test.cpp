@@ -29,9 +29,9 @@ const std::string kUsage = kBanner +
 const std::string kIndexed = kBanner + "Reading the state file...\nState    3\n";
 const std::string kNoHeader = kBanner + "Cannot read YACC include file. Exiting\n";
 
-// Arguments use $T (a trace), $L (a listing of 3 states), $H (a header), $D (a directory), $E (the
-// examples directory); stdin is /dev/null. `out`: all of stdout, or its start when it ends with
-// "..."; `err`: a part of stderr.
+// Arguments, run by bash, use $T (a trace), $L (a listing of 3 states), $H (a header), $D (a
+// directory), $E (the examples directory); stdin is /dev/null. `out`: all of stdout, or its start
+// when it ends with "..."; `err`: a part of stderr.
 struct ProgramRow {
     const char* arguments;
     int status;
@@ -54,6 +54,11 @@ const ProgramRow kProgramRows[] = {
     // No terminal: the first console call fails and the report, declined, ends it.
     {"$T $L $H extra", 1, kIndexed + "NULL handle, process error\n",
      "kwt: Error 9 from GetConsoleScreenBufferInfo on line "},
+    // Pipes are read from copies, so that search and stepping back can go back in them.
+    {"<(cat $T; head -c 70000 /dev/zero) <(cat $L) $H", 1,
+     kBanner + "The state file is a pipe: read from a copy (270 bytes)\nReading the state file...\n"
+               "State    3\nThe trace is a pipe: read from a copy (70036 bytes)\nNULL...",
+     "kwt: Error 9 from GetConsoleScreenBufferInfo"},
     {"$E/kwt.err $E/yy.lrt $E/yytab.h", 1,
      kBanner + "Reading the state file...\nState   10\rState   20\r...", "Continue execution?"},
 };
@@ -82,7 +87,8 @@ TEST(Program, StartUpTable) {
                 command.replace(at, 2, path);
         }
         const int wait = std::system(
-            (command + " </dev/null >" + dir.Path("out") + " 2>" + dir.Path("err")).c_str());
+            ("bash -c '" + command + "' </dev/null >" + dir.Path("out") + " 2>" + dir.Path("err"))
+                .c_str());
         EXPECT_EQ(WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, row.status);
         const std::string out = ReadAll(dir.Path("out")), err = ReadAll(dir.Path("err"));
         const bool prefix =

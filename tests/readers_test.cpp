@@ -39,8 +39,8 @@ const FormatRow kFormatRows[] = {
      "#define MIN -2147483648\n",
      "IDENT=257 NUMBER=258 HEX=0 NEG=-5 MIN=-2147483648"},
     {'h', "#define\tTAB 1\n  #define INDENTED 2\n#define GUARD\n#define TYPE int\n", ""},
-    {'h', "#define " + std::string(23, 'N') + "XYZ 1\n#define " + std::string(23, 'M') + "42 2\n",
-     std::string(23, 'M') + "=42"},
+    {'h', "#define " + std::string(23, 'N') + "XYZ 1\n#define " + std::string(64, 'M') + "42 2\n",
+     std::string(23, 'N') + "XYZ=1 " + std::string(63, 'M') + "=2"},
     {'h',
      "  enum yytokentype\n  {\n    YYEMPTY = -2,\n    YYEOF = 0,   /* \"end of file\"  */\n"
      "    NUMBER = 258,  /* NUMBER  */\n        TOK_PLUS=259 // \"+\"\n    LAST = 267\r\n"

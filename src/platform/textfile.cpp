@@ -7,12 +7,27 @@
 
 #include "layout.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #ifdef KWT_TEXT_FROM_MEMORY
 // Fuzz builds: the bytes given to TextOpenNextFromMemory if there are any,
@@ -35,6 +50,7 @@ struct TextFile {
     std::size_t chunkLength = 0;
     std::size_t next = 0;  // index in chunk of the next byte to read
     bool atEnd = false;
+    int64_t copiedLength = -1;  // bytes copied from a file that cannot seek; -1: none
     unsigned char chunk[kChunkSize];
 };
 
@@ -58,6 +74,94 @@ int SeekStream(std::FILE* stream, int64_t offset) {
     static_assert(sizeof(off_t) >= sizeof(int64_t), "build with 64-bit file offsets");
     return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);
 #endif
+}
+
+// Whether the system can go back in the file: not in a pipe, a terminal
+// or a socket.
+bool CanSeek(std::FILE* stream) {
+#ifdef _WIN32
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    return GetFileType(handle) == FILE_TYPE_DISK;
+#else
+    return lseek(fileno(stream), 0, SEEK_CUR) != -1;
+#endif
+}
+
+// An unbuffered stream over `descriptor`, which it closes when it cannot.
+std::FILE* OpenScratchStream(int descriptor) {
+    std::FILE* stream = descriptor >= 0 ? fdopen(descriptor, "w+b") : nullptr;
+    if (stream == nullptr) {
+        const int reason = errno;
+        if (descriptor >= 0) close(descriptor);
+        errno = reason;
+        return nullptr;
+    }
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    return stream;
+}
+
+// A new empty file for reading and writing that has no name left, or loses
+// it when closed: the system removes it however the program ends, by a
+// signal or a crash as well.
+std::FILE* OpenScratchFile() {
+#ifdef _WIN32
+    char directory[MAX_PATH + 1];
+    char name[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof directory, directory);
+    if (length == 0 || length > MAX_PATH - 14 || GetTempFileNameA(directory, "kwt", 0, name) == 0) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    const HANDLE handle =
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DeleteFileA(name);
+        errno = EACCES;
+        return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (descriptor < 0) CloseHandle(handle);
+    return OpenScratchStream(descriptor);
+#else
+    const char* directory = std::getenv("TMPDIR");
+    if (directory == nullptr || directory[0] == '\0') directory = "/tmp";
+#ifdef O_TMPFILE
+    const int unnamed = open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (unnamed >= 0) return OpenScratchStream(unnamed);
+#endif
+    // Where the file system has no unnamed files: a name removed at once.
+    char name[4096];
+    const int length = std::snprintf(name, sizeof name, "%s/kwt-XXXXXX", directory);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof name) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    const int descriptor = mkstemp(name);
+    if (descriptor >= 0) unlink(name);
+    return OpenScratchStream(descriptor);
+#endif
+}
+
+// Copies what is left of `source` to a scratch file through `buffer`; gives
+// the copy at its start, or null with errno set.
+std::FILE* CopyToScratchFile(std::FILE* source, unsigned char* buffer, std::size_t size,
+                             int64_t* copied) {
+    std::FILE* copy = OpenScratchFile();
+    if (copy == nullptr) return nullptr;
+    errno = 0;
+    for (*copied = 0;;) {
+        const std::size_t got = std::fread(buffer, 1, size, source);
+        if (got > 0 && std::fwrite(buffer, 1, got, copy) != got) break;
+        *copied += static_cast<int64_t>(got);
+        if (got == size) continue;
+        if (std::ferror(source) == 0 && SeekStream(copy, 0) == 0) return copy;
+        break;
+    }
+    const int reason = errno != 0 ? errno : EIO;
+    std::fclose(copy);
+    errno = reason;
+    return nullptr;
 }
 
 bool IsSpecialByte(unsigned char byte) {
@@ -99,6 +203,18 @@ TextFile* TextOpen(const char* path) {
     // Our own chunk is the only buffer needed.
     std::setvbuf(stream, nullptr, _IONBF, 0);
     TextFile* file = new TextFile;
+    if (!CanSeek(stream)) {
+        // The readers go back in their files: a pipe is read from a copy.
+        std::FILE* copy = CopyToScratchFile(stream, file->chunk, kChunkSize, &file->copiedLength);
+        const int reason = errno;
+        std::fclose(stream);
+        stream = copy;
+        if (stream == nullptr) {
+            delete file;
+            errno = reason;
+            return nullptr;
+        }
+    }
     file->stream = stream;
     return file;
 }
@@ -272,3 +388,5 @@ int64_t TextLength(TextFile* file) {
 #endif
     return static_cast<int64_t>(info.st_size);
 }
+
+int64_t TextCopiedLength(const TextFile* file) { return file != nullptr ? file->copiedLength : -1; }

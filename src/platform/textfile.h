@@ -13,8 +13,14 @@
 struct TextFile;
 
 // Opens `path` for reading. Returns null and leaves errno set on failure;
-// a directory fails with EISDIR.
+// a directory fails with EISDIR. A file the system cannot seek (a pipe, a
+// terminal) is read to its end at once into a scratch file, which is read
+// instead and which the system removes however the program ends.
 TextFile* TextOpen(const char* path);
+
+// The number of bytes copied when the file is read from such a copy; -1
+// when it is read itself.
+int64_t TextCopiedLength(const TextFile* file);
 
 #ifdef KWT_TEXT_FROM_MEMORY
 // Fuzz builds: the next TextOpen, whatever its path, reads the `size` bytes
