@@ -193,16 +193,16 @@ void ShowStackPage(ConsoleHandle output, uint16_t scroll) {
     const uint32_t depth = StackDepth(stack);
     for (uint32_t index = 0; index < depth && row < kListingRows; ++index) {
         const uint32_t at = depth - 1 - index;
-        const bool known = stack != kUnknownStack && StackEntryDepth(stack) == at;
+        const bool here = stack != kUnknownStack && StackEntryDepth(stack) == at;
         if (index >= scroll) {
-            if (known) {
+            if (here && StackState(stack) != kUnknownEntry) {
                 ShowStackEntry(output, row, StackState(stack));
             } else {
                 ShowTextRow(output, row, "     ?  (a state the trace does not name)");
             }
             ++row;
         }
-        if (known) stack = StackBelow(stack);
+        if (here) stack = StackBelow(stack);
     }
     for (; row < kListingRows; ++row) Textf(output, row, 0, "%80s", "");
 }

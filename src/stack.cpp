@@ -94,10 +94,12 @@ StackHandle StackPush(StackHandle stack, uint32_t state) {
 StackHandle StackPop(StackHandle stack, uint32_t count) {
     const uint32_t depth = StackDepth(stack);
     if (stack == kUnknownStack || count > depth) return kUnknownStack;
-    // The entries at depths below `keep` stay; when they lie in a gap the
-    // trace left, what stays is not known.
+    // The entries at depths below `keep` stay. Where the new top lies in a gap
+    // the trace left, an entry of no known state stands for it, so that the
+    // stack keeps its depth.
     const uint32_t keep = depth - count;
     while (IsEntry(stack) && entries[stack].depth >= keep) stack = entries[stack].below;
+    if (keep > 0 && StackDepth(stack) < keep) return NewEntry(kUnknownEntry, keep - 1, stack);
     return stack;
 }
 

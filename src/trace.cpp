@@ -172,6 +172,15 @@ void FollowStack(ParserView& view, uint32_t number) {
     view.followed = number < kSplitStacksMax ? static_cast<uint8_t>(number) : kNoStackFollowed;
 }
 
+// A line about stack `number` of a GLR parser's: the view follows that stack,
+// and the parser's state is the one on its top.
+void FollowNamedStack(ParserView& view, uint32_t number) {
+    FollowStack(view, number);
+    if (number >= kSplitStacksMax) return;
+    const StackHandle stack = view.stacks[number];
+    if (StackDepth(stack) > 0) MoveTo(view, StackState(stack));
+}
+
 // The parser enters `state` on stack `number`: pushed after a shift or a
 // reduction, otherwise the state already on top (a GLR parser names it again
 // each time it looks at a stack).
@@ -190,13 +199,15 @@ void Enter(ParserView& view, uint32_t number, uint32_t state) {
     }
 }
 
-// Error recovery takes the top state off: the parser is in the one below.
+// Error recovery takes the top state off: the parser is in the one below,
+// or, where the trace never named that one, still shown in `popped`.
 void PopState(ParserView& view, uint32_t number, uint32_t popped) {
     if (number >= kSplitStacksMax) return;
     StackHandle& stack = view.stacks[number];
+    const uint32_t depth = StackDepth(stack);
     stack = StackPop(stack, 1);
-    const uint32_t below = StackState(stack);
-    MoveTo(view, below != kUnknownEntry && StackDepth(stack) > 0 ? below : popped);
+    const bool named = depth > 1 && StackState(stack) != kUnknownEntry;
+    MoveTo(view, named ? StackState(stack) : popped);
 }
 
 // ---- kwt's own format --------------------------------------------------------------------
@@ -231,13 +242,15 @@ struct ByaccPrefix {
     uint32_t depth = 0;
 };
 
-// `[D]`, `[D,E]` or `[D,trial]`; gives the text after it, or null.
+// `[D]`, `[D,E]` or `[D,trial]`; gives the text after it, or null. What
+// follows the comma is not read (a backtracking parser may write any number
+// there).
 const char* SkipDepth(const char* text, ByaccPrefix* prefix) {
     if (*text != '[') return nullptr;
     ++text;
     if (!ScanCount(text, &prefix->depth)) return nullptr;
     if (*text == ',') {
-        for (++text; IsIdentifierPart(*text);) ++text;
+        for (++text; IsIdentifierPart(*text) || *text == '-';) ++text;
     }
     if (*text != ']') return nullptr;
     prefix->hasDepth = true;
@@ -573,7 +586,7 @@ void ReadGlrLine(ParserView& view, const char* text) {
         }
     } else if (Take(text, "On stack ")) {
         if (ScanStackNumber(text, &number) && Take(text, ", shifting token ")) {
-            FollowStack(view, number);
+            FollowNamedStack(view, number);
             ReadBisonShift(view, number, text);
         }
     } else if (Take(text, "Reduced stack ")) {
