@@ -3,6 +3,13 @@
 // Every table has a fixed size and lives for the whole run. Data flows one
 // way: the readers fill the tables, the screen painter reads them, and the
 // key loop moves between states and trace steps.
+//
+// What interpreting the trace knows is one value, the parser view
+// (ParserView): the parser's state, lookahead, return state and stacks after
+// a line. InterpretLine turns the view before a line into the view after it;
+// stepping, replays and jumps all go through it, and every step of the
+// history keeps its view. The state on screen, nState, is apart: a step
+// shows its view's state there, and the state keys browse the listing.
 #pragma once
 
 #include <array>
