@@ -143,6 +143,9 @@ const FormatRow kFormatRows[] = {
               "99999999999\nEntering state -1",
      kStill},
     {'t', kBison + kDeep + "7\n" + kDeep.substr(0, 79), "4" + kMoved + " [0 1 2 3 4]"},
+    // A deep stack's line of many kilobytes is read whole.
+    {'t', kBison + "Stack now 0" + Lines(3000, [](std::size_t) { return std::string(" 9"); }),
+     "9" + kMoved + " [0" + Lines(3000, [](std::size_t) { return std::string(" 9"); }) + "]"},
     {'t',
      kBison + "LAC: checking lookahead ';': R7 G5 S3\n" + std::string(80, 'x') + "Entering state 5",
      kStill},
