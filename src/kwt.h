@@ -66,8 +66,27 @@ extern uint32_t nState;
 extern std::array<TextLine, kLRTLinesMax> szLRT;
 extern uint32_t nLRTLines;
 
+// Indexes the listing; false (with a message) when it cannot be opened.
 bool OpenLRT(const char* path);
 void LoadLRT();
+
+// A state's first item is the first line after its header that is an LR
+// item with a grammar symbol before its dot (bison's item sets can list
+// closure items before it), or in the start state, where every item has
+// the dot first, its first item line. Its accessing symbol is the symbol
+// before that dot: `stmt_list` in `    1 program: stmt_list •`,
+// `\tprogram : stmt_list .  (1)` and `    program : stmt_list .   rule  1`.
+// "" where there is none (the start state) or the state is unknown.
+const char* AccessingSymbol(uint32_t state);
+// Reads the first piece of the state's first item line into `line`; false,
+// with `line` unchanged, when the state has none.
+bool ReadFirstItem(uint32_t state, TextLine& line);
+
+// The number of symbols on the right side of grammar rule `rule`, from the
+// rules the listing writes before its states; -1 when it does not say or no
+// listing is open.
+constexpr uint32_t kRulesMax = 65536;
+int RuleLength(uint32_t rule);
 
 // ---- trace -------------------------------------------------------------------
 constexpr std::size_t kTokenNameSize = 64;  // 63 characters and a zero
