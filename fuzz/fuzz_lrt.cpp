@@ -1,11 +1,12 @@
 // Fuzzes the state listing reader, whatever the listing's kind: the index rises within the file,
-// and each state's block is exactly the text-mode model's pieces from its start to the next
-// state's, at most a window.
+// each state's block is exactly the text-mode model's pieces from its start to the next state's,
+// at most a window, and holds the state's first item and accessing symbol.
 #include <algorithm>
 
 #include "common.h"
 
-static void CheckBlock(const std::vector<fuzz::Piece>& pieces, uint32_t state) {
+static void CheckBlock(const std::string& bytes, const std::vector<fuzz::Piece>& pieces,
+                       uint32_t state) {
     for (std::size_t i = 0; i < 4; ++i) szLRT[i].fill('\x7f');  // so a missing terminator shows
     nState = state;
     LoadLRT();
@@ -20,6 +21,13 @@ static void CheckBlock(const std::vector<fuzz::Piece>& pieces, uint32_t state) {
     }
     FUZZ_CHECK(nLRTLines == kLRTLinesMax || piece == pieces.end() ||
                piece->offset >= lState[state + 1]);
+    // The first item is a line of the block after its first; the accessing symbol is in the block.
+    TextLine item;
+    const std::string symbol = AccessingSymbol(state);
+    if (!ReadFirstItem(state, item)) return FUZZ_CHECK(symbol.empty());
+    FUZZ_CHECK(nLRTLines == kLRTLinesMax ||
+               std::find(szLRT.begin() + 1, szLRT.begin() + nLRTLines, item) != szLRT.end());
+    FUZZ_CHECK(bytes.find(symbol, std::size_t(lState[state])) < std::size_t(lState[state + 1]));
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::StartFuzzing(); }
@@ -33,9 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FUZZ_CHECK(OpenLRT("yy.lrt") && nStates <= kStatesMax && nState == 0 && lState[nStates] <= end);
     for (uint32_t k = 0; k < nStates; ++k) FUZZ_CHECK(lState[k] < lState[k + 1]);
     // The first and last states, then out of range and back, so seeks go both ways.
-    for (uint32_t k = 0; k < nStates && k < 40; ++k) CheckBlock(pieces, k);
-    for (uint32_t k = std::max(nStates, 50u) - 10; k < nStates; ++k) CheckBlock(pieces, k);
+    for (uint32_t k = 0; k < nStates && k < 40; ++k) CheckBlock(bytes, pieces, k);
+    for (uint32_t k = std::max(nStates, 50u) - 10; k < nStates; ++k) CheckBlock(bytes, pieces, k);
     for (uint32_t k : {nStates, UINT32_MAX, nStates / 2, 0u, size > 0 ? data[size - 1] : 0u})
-        CheckBlock(pieces, k);
+        CheckBlock(bytes, pieces, k);
     return 0;
 }

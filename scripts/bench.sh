@@ -34,5 +34,21 @@ trap 'rm -f "$inputs"/trace-* "$inputs"/tiny*' EXIT
   echo "== $(nproc) x $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1); load $(cut -d' ' -f1-3 /proc/loadavg)"
   echo "== $(bison --version | head -1): grammar.y $(wc -l <"$inputs/grammar.y") lines -> grammar.output in ${bison_ms} ms"
   "$build/bench/kwt_bench" "$inputs/grammar.output" "$inputs/grammar.tab.h" "$@"
+  # Start-up against wc -l, whole processes in turn, the first pair not counted: kwt reads the
+  # header, indexes the listing and ends, its trace being absent.
+  for ((run = 0; run <= 20; run++)); do
+    a=$EPOCHREALTIME
+    "$build/kwt" "$inputs/absent" "$inputs/grammar.output" "$inputs/grammar.tab.h" </dev/null >/dev/null 2>&1 || true
+    b=$EPOCHREALTIME
+    wc -l "$inputs/grammar.output" >/dev/null
+    c=$EPOCHREALTIME
+    ((run == 0)) || echo "$a $b $c"
+  done | python3 -c '
+import statistics, sys
+runs = [[float(x) for x in line.split()] for line in sys.stdin]
+kwt = statistics.median(b - a for a, b, c in runs)
+wc = statistics.median(c - b for a, b, c in runs)
+ratio = statistics.median((b - a) / (c - b) for a, b, c in runs)
+print(f"start-up: kwt indexing {kwt * 1e3:.1f} ms, wc -l {wc * 1e3:.1f} ms, ratio {ratio:.2f} (medians of {len(runs)} pairs)")'
 } 2>&1 | tee "$results"
 echo "(output kept in $results)"

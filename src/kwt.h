@@ -75,16 +75,26 @@ extern uint32_t nState;
 extern std::array<TextLine, kLRTLinesMax> szLRT;
 extern uint32_t nLRTLines;
 
+// Indexes the listing; false (with a message) when it cannot be opened.
 bool OpenLRT(const char* path);
 // Loads the text of state nState into szLRT.
 void LoadLRT();
-// The symbol just before the dot of the state's first item, the one that
-// takes the parser there; "" for the start state or one not known.
+// A state's first item is the first line after its header that is an LR
+// item with a grammar symbol before its dot (bison's item sets can list
+// closure items before it), or in the start state, where every item has
+// the dot first, its first item line. Its accessing symbol is the symbol
+// before that dot: `stmt_list` in `    1 program: stmt_list •`,
+// `\tprogram : stmt_list .  (1)` and `    program : stmt_list .   rule  1`.
+// "" where there is none (the start state) or the state is unknown.
 const char* AccessingSymbol(uint32_t state);
-// The first item of a state as the listing writes it; false when none.
+// Reads the first piece of the state's first item line into `line`; false,
+// with `line` unchanged, when the state has none.
 bool ReadFirstItem(uint32_t state, TextLine& line);
-// The number of symbols on the right-hand side of a rule, from the
-// listing's grammar; -1 when not known.
+
+// The number of symbols on the right side of grammar rule `rule`, from the
+// rules the listing writes before its states; -1 when it does not say or no
+// listing is open.
+constexpr uint32_t kRulesMax = 65536;
 int RuleLength(uint32_t rule);
 
 // ---- stack: the parser's stacks ----------------------------------------------

@@ -51,6 +51,7 @@ const ProgramRow kProgramRows[] = {
     {"$D/absent.err $L $H", 4, kIndexed,
      "Cannot open YACC Trace file!: No such file or directory\n"},
     {"$D $L $H", 4, kIndexed, "Is a directory"},
+    {"$D $H $H", 4, kBanner + "Reading the state file...\nState    0\n", "No states found in "},
     // No terminal: the first console call fails and the report, declined, ends it.
     {"$T $L $H extra", 1, kIndexed + "NULL handle, process error\n",
      "kwt: Error 9 from GetConsoleScreenBufferInfo on line "},

@@ -11,7 +11,8 @@ namespace {
 // `reader`: 'h' a token header; 'l' a listing (every state's block); 't' a trace whose first line
 // is shown, then, with state 2 shown, return state 1 and token 11, the rest read and interpreted
 // (the last line once more as a replay reads it), over 10 states after bison's terminals; 'n' the
-// name of the token before '|' with the header after it. `read` is what the reader made of it.
+// name of the token before '|' with the header after it; 'a' a listing's accessing symbols and
+// first items, rule lengths and terminals. `read` is what the reader made of it.
 struct FormatRow {
     char reader;
     std::string input, read;
@@ -68,6 +69,8 @@ const FormatRow kFormatRows[] = {
          "\n14: reduce/reduce conflict (reduce 1, reduce 2) on X\nstate 14\nC\n",
      "state 0| / " + kConflict +
          "|14: reduce/reduce conflict (reduce 1, reduce 2) on X|state 14|C"},
+    {'l', "state 0\n" + kConflict + std::string(30, 'x') + "\nstate 14\n",
+     "state 0|" + kConflict + std::string(26, 'x') + "|xxxx / state 14"},
     {'l', "state 0\n3: shift/reduce conflict\n" + kConflict + "\nstate 14\n",
      "state 0|3: shift/reduce conflict / " + kConflict + "|state 14"},
     {'l', "state 0\n3: shift/reduce conflict\nstate 4\nstate 5\n" + kConflict + "\n\nstate 14\n",
@@ -89,12 +92,33 @@ const FormatRow kFormatRows[] = {
      "State 0|" + std::string(80, '-') + "|State 1"},
     {'l', std::string(80, '-') + StateHeader(0) + "\n", StateHeader(0)},  // kwt's own: any piece
     {'l',
+     std::string(10, '\t') + std::string(80, '=') + StateHeader(0) + std::string(20, '-') + "\nx\n",
+     StateHeader(0) + std::string(11, '-') + "|" + std::string(9, '-') + "|x"},
+    {'l',
      Lines(kStatesMax + 64, [](std::size_t i) { return "state " + std::to_string(i) + "\nx\n"; }),
      "state 0|x / .. / state 65535|x (65536)"},
     {'l',
      "state 0\n" +
          Lines(kLRTLinesMax + 88, [](std::size_t i) { return "l" + std::to_string(i) + "\n"; }),
      "state 0|..|l8190 (8192)"},
+    {'a',
+     "Zustand 3 Konflikte: 1\n\nGrammatik\n\n    0 $accept: s $end\n\n    1 s: %empty\n"
+     "    2  | s 'a' \"b c\"\n\nTerminale\n\n    $end (0) 0\n    'a' (97) 2\n\nNicht-Terminal\n\n"
+     "    $accept (5)\n\nZustand 0\n\n    0 $accept: • s $end\n    1 s: ε •\n\nZustand 1\n\n"
+     "    1 s: ε •\n    2  | s • 'a' \"b c\"\nZustand 2x\n",
+     "[]    0 $accept: • s $end / [s]    2  | s • 'a' \"b c\" rules 203 tokens 2"},
+    {'a',
+     "   0  $accept : s $end\n\n   1  s :\n   2    | s '+' \"==\"\n\f\nstate 0\n"
+     "\t$accept : . s $end  (0)\n\ts : .  (1)\n\n\t.  reduce 1\n\n"
+     "1: shift/reduce conflict (shift 3, reduce 1) on '+'\nstate 1\n\t$accept : s . $end  (0)\n",
+     "[]\t$accept : . s $end  (0) / [s]\t$accept : s . $end  (0) rules 203 tokens 0"},
+    {'a',
+     "    0  $accept : s $end\n    1  s : /* empty */\n    65536  s : x\n" + StateHeader(0) +
+         "\n  kernel items\n    $accept : . s $end   rule  0\n" + StateHeader(1) +
+         "\n  The start: nothing.\n    s : s '+' .   rule  2\n",
+     "[]    $accept : . s $end   rule  0 / ['+']    s : s '+' .   rule  2 rules 20 tokens 0"},
+    {'a', std::string(5000, 'y') + "\nstate 0\n14: shift/reduce conflict . x\nstate 14\n",
+     "[]- / []- rules  tokens 0"},  // state 14's conflict line is no item of state 0
     {'t', kOwn + "at state 5, next token 257", "5 back 2 token 257 '^A'"},
     {'t', kOwn + "at   state\t3,next token   +43 and more", "3 back 2 token 43 '+'"},
     {'t', kOwn + "at state 2, next token 44", "2 back 2 token 44 ','"},
@@ -196,6 +220,18 @@ std::string Read(const FormatRow& row, const TempDir& dir) {
         for (uint16_t i = 0; i < sSymbols; ++i)
             read.push_back(szSymbol[i].data() + ("=" + std::to_string(nSymbol[i])));
         return Join(read, " ");
+    }
+    if (row.reader == 'a') {
+        OpenListingQuietly(dir.Write("yy.lrt", row.input));
+        for (uint32_t k = 0; k < nStates; ++k) {
+            TextLine item{};
+            read.push_back("[" + std::string(AccessingSymbol(k)) + "]" +
+                           (ReadFirstItem(k, item) ? item.data() : "-"));
+        }
+        std::string rules;
+        for (uint32_t rule = 0; RuleLength(rule) >= 0; ++rule)
+            rules += std::to_string(RuleLength(rule));
+        return Join(read, " / ") + " rules " + rules + " tokens " + std::to_string(sSymbols);
     }
     if (row.reader == 'l') {
         OpenListingQuietly(dir.Write("yy.lrt", row.input));

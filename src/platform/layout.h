@@ -21,6 +21,19 @@ constexpr int ColumnsOf(unsigned char byte, int column) {
 // it shows. A line of exactly 80 columns is one piece.
 constexpr int kPieceColumns = 80;
 
+// How many of the `length` bytes of a line's text (its line feed not
+// included) its first piece holds.
+inline std::size_t FirstPieceLength(const unsigned char* text, std::size_t length) {
+    int column = 0;
+    std::size_t count = 0;
+    for (; count < length; ++count) {
+        const int columns = ColumnsOf(text[count], column);
+        if (column + columns > kPieceColumns) break;
+        column += columns;
+    }
+    return count;
+}
+
 // The program's screen is 80 columns wide: a write never goes past column
 // 79, however wide the console, so nothing it leaves there can outlive the
 // next repaint.
