@@ -21,13 +21,15 @@ constexpr int ColumnsOf(unsigned char byte, int column) {
 // it shows. A line of exactly 80 columns is one piece.
 constexpr int kPieceColumns = 80;
 
-// The program's screen is 80 columns wide: a write never goes past column
-// 79, however wide the console, so nothing it leaves there can outlive the
-// next repaint.
+// The program's screen is 80 columns wide, and a write that starts in it
+// never goes past column 79, however wide the console: a line cannot spill
+// into the stack pane beside it. A write that starts at column 80 or further
+// (the pane) runs to the end of the row.
 constexpr int kLayoutColumns = 80;
 
-constexpr int RowEnd(int consoleWidth) {
-    return consoleWidth < kLayoutColumns ? consoleWidth : kLayoutColumns;
+constexpr int RowEnd(int consoleWidth, int column) {
+    return consoleWidth < kLayoutColumns || column >= kLayoutColumns ? consoleWidth
+                                                                     : kLayoutColumns;
 }
 
 // The code point of the well-formed UTF-8 sequence at the start of `text`
