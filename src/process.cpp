@@ -163,15 +163,14 @@ using HelpPage = std::array<const char*, kHelpLines>;
 
 // A help page is shown in parts, from line `first`, in the rows above the
 // status row, which says whether more follows.
-bool IsLastHelpPart(std::size_t first) {
-    return first + static_cast<std::size_t>(StatusRow()) >= kHelpLines;
-}
+std::size_t HelpRows() { return static_cast<std::size_t>(StatusRow()); }
+
+bool IsLastHelpPart(std::size_t first) { return first + HelpRows() >= kHelpLines; }
 
 void ShowHelpPart(ConsoleHandle output, const HelpPage& lines, std::size_t first) {
     cls(output);
-    for (int row = 0; row < StatusRow() && first + static_cast<std::size_t>(row) < kHelpLines;
-         ++row) {
-        Textf(output, row, 0, "%-80.80s", lines[first + static_cast<std::size_t>(row)]);
+    for (std::size_t row = 0; row < HelpRows() && first + row < kHelpLines; ++row) {
+        Textf(output, static_cast<int>(row), 0, "%-80.80s", lines[first + row]);
     }
     Textf(output, StatusRow(), 0, "%-79.79s",
           IsLastHelpPart(first) ? "Press any key to exit help" : "Press any key for more help");
@@ -191,7 +190,7 @@ void ShowHelpPage(ConsoleHandle input, ConsoleHandle output, const HelpPage& lin
             ReadEvent(input, output, event, show);
         } while (!endAsked && (!event.isKey || !event.keyDown));
         if (endAsked || IsLastHelpPart(first)) return;
-        first += static_cast<std::size_t>(StatusRow());
+        first += HelpRows();
     }
 }
 
@@ -620,8 +619,8 @@ bool MeasureScreen(ConsoleHandle output) {
     return ScreenFits();
 }
 
-// The whole window is cleared: what stood in columns or rows the new layout
-// does not write (the pane after a narrowing, say) must go.
+// All is cleared: what stood in columns or rows the new layout does not
+// write (the pane after a narrowing, say) must go.
 bool TakeResize(ConsoleHandle output) {
     const bool fits = MeasureScreen(output);
     cls(output);
