@@ -215,8 +215,12 @@ ConsoleAttribute currentAttribute = kDefaultAttribute;
 int cursorColumn = 0;
 int cursorRow = 0;
 bool inputEnded = false;
-// A resize the question took in (it redraws itself), still to be reported.
-bool resizeUnreported = false;
+// The size the program last asked for. Curses takes a resize in at any
+// refresh, and the KEY_RESIZE it queues then can be thrown away by a
+// discard or read by the question; a read reports a resize whenever the
+// size is no longer the one the program knows.
+int knownRows = -1;
+int knownColumns = -1;
 
 // A terminal mode changed outside curses (the question asked on standard
 // error) that the signal handler must also put back.
@@ -622,7 +626,6 @@ bool AskInBox(const char* text, const char* caption) {
         touchwin(stdscr);
         ShowChanges();
         if (answer != Answer::kResized) return answer == Answer::kYes;
-        resizeUnreported = true;
     }
 }
 
@@ -733,8 +736,12 @@ ConsoleEvent ResizeEvent() {
 }
 
 bool TakeUnreportedResize(ConsoleEvent* event) {
-    if (!resizeUnreported) return false;
-    resizeUnreported = false;
+    int rows = 0;
+    int columns = 0;
+    getmaxyx(stdscr, rows, columns);
+    if (knownRows < 0 || (rows == knownRows && columns == knownColumns)) return false;
+    knownRows = rows;
+    knownColumns = columns;
     *event = ResizeEvent();
     return true;
 }
@@ -764,6 +771,8 @@ bool ConsoleGetBufferInfo(ConsoleHandle output, ConsoleBufferInfo* info) {
     if (!UsableOutput(output)) return Fail(EBADF);
     if (info == nullptr) return Fail(EINVAL);
     getmaxyx(stdscr, info->height, info->width);
+    knownRows = info->height;
+    knownColumns = info->width;
     info->windowWidth = info->width;
     info->windowHeight = info->height;
     info->attribute = currentAttribute;
