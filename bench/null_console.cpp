@@ -14,7 +14,7 @@ ConsoleHandle ConsoleInputHandle() { return &placeholder; }
 ConsoleHandle ConsoleOutputHandle() { return &placeholder; }
 
 bool ConsoleGetBufferInfo(ConsoleHandle, ConsoleBufferInfo* info) {
-    *info = ConsoleBufferInfo{kScreenColumns, kScreenRows, 0x07};
+    *info = ConsoleBufferInfo{kScreenColumns, kScreenRows, 0x07, kScreenColumns, kScreenRows};
     return true;
 }
 bool ConsoleSetCursor(ConsoleHandle, int, int) { return true; }

@@ -1,6 +1,7 @@
-// The program itself in a pseudo-terminal of 80x25 (TERM=xterm-256color):
-// the bytes it sends for one repaint, against the screen's 2000 cells,
-// and its peak memory on the largest inputs, against that on the smallest.
+// The program itself in a pseudo-terminal (TERM=xterm-256color): the bytes
+// it sends for one repaint in 80x25, against the screen's 2000 cells, and
+// in 200x60, with the stack pane, against the same bytes at 80x25; and its
+// peak memory on the largest inputs, against that on the smallest.
 #include <poll.h>
 #include <pty.h>
 #include <sys/syscall.h>
@@ -30,16 +31,21 @@ const std::string kEnd = "\033OF";
 const std::string kHome = "\033OH";
 const std::string kEscape = "\033";
 constexpr int kSteps = 40;
-constexpr int kScreenCells = 80 * 25;
 constexpr long kMemoryLimitKiB = 8 * 1024;
+
+struct Size {
+    unsigned short rows, columns;
+};
+constexpr Size kDesignSize{25, 80};
+constexpr Size kWideSize{60, 200};
 
 // One run of the program on a pseudo-terminal.
 class Terminal {
 public:
-    bool Start(const std::vector<std::string>& arguments) {
+    bool Start(const std::vector<std::string>& arguments, Size window = kDesignSize) {
         winsize size{};
-        size.ws_row = 25;
-        size.ws_col = 80;
+        size.ws_row = window.rows;
+        size.ws_col = window.columns;
         pid_ = forkpty(&master_, nullptr, nullptr, &size);
         if (pid_ < 0) return false;
         if (pid_ == 0) {
@@ -156,10 +162,11 @@ Spread SpreadOf(std::vector<long> values) {
     return spread;
 }
 
-bool ReportRepaints(const std::string& program, const Listing& listing, const std::string& header,
-                    const Trace& trace) {
+// The step median, or -1 when the run failed.
+double ReportRepaints(const std::string& program, const Listing& listing, const std::string& header,
+                      const Trace& trace, Size window) {
     Terminal terminal;
-    if (!terminal.Start({program, trace.path, listing.path, header})) return false;
+    if (!terminal.Start({program, trace.path, listing.path, header}, window)) return -1;
     // The screen proper starts where the program switches to the alternate screen.
     const std::size_t screenStart = terminal.Output().find("\033[?1049h");
     const long firstScreen = static_cast<long>(
@@ -170,20 +177,24 @@ bool ReportRepaints(const std::string& program, const Listing& listing, const st
     for (int i = 0; i < 5; ++i) pages.push_back(terminal.Press(kPageDown));
     const int status = terminal.Stop();
     const Spread step = SpreadOf(steps), replay = SpreadOf(replays), page = SpreadOf(pages);
-    const auto share = [](double bytes) { return bytes / kScreenCells; };
-    std::printf("repaint: first screen %ld bytes, %.3f of the %d cells\n", firstScreen,
-                share(static_cast<double>(firstScreen)), kScreenCells);
+    const int cells = window.rows * window.columns;
+    const auto share = [cells](double bytes) { return bytes / cells; };
+    std::printf("repaint %dx%d: first screen %ld bytes, %.3f of the %d cells\n", window.columns,
+                window.rows, firstScreen, share(static_cast<double>(firstScreen)), cells);
     std::printf(
-        "repaint: step (+) median %.0f bytes, %.3f of the cells; mean %.0f, max %ld, over %d "
-        "steps\n",
-        step.median, share(step.median), step.mean, step.high, kSteps);
-    std::printf("repaint: replay (-) median %.0f bytes, %.3f; mean %.0f, max %ld\n", replay.median,
-                share(replay.median), replay.mean, replay.high);
-    std::printf("repaint: next state (PgDn) median %.0f bytes, %.3f; max %ld%s\n", page.median,
-                share(page.median), page.high,
+        "repaint %dx%d: step (+) median %.0f bytes, %.3f of the cells; mean %.0f, max %ld, over "
+        "%d steps\n",
+        window.columns, window.rows, step.median, share(step.median), step.mean, step.high, kSteps);
+    std::printf("repaint %dx%d: replay (-) median %.0f bytes, %.3f; mean %.0f, max %ld\n",
+                window.columns, window.rows, replay.median, share(replay.median), replay.mean,
+                replay.high);
+    std::printf("repaint %dx%d: next state (PgDn) median %.0f bytes, %.3f; max %ld%s\n",
+                window.columns, window.rows, page.median, share(page.median), page.high,
                 page.high <= 1 ? " (a beep: no state was indexed)" : "");
-    std::printf("repaint: the program ended with status %d\n", status);
-    return status == 0 && *std::min_element(steps.begin(), steps.end()) >= 0;
+    std::printf("repaint %dx%d: the program ended with status %d\n", window.columns, window.rows,
+                status);
+    const bool ran = status == 0 && *std::min_element(steps.begin(), steps.end()) >= 0;
+    return ran ? step.median : -1;
 }
 
 // The peak memory of a run that starts, steps, pages and jumps to the last
@@ -223,8 +234,13 @@ bool ReportTerminalFigures(const std::string& program, const std::string& direct
         static_cast<unsigned long long>(trace.lines), small,
         static_cast<double>(large) / static_cast<double>(small),
         static_cast<double>(large) / kMemoryLimitKiB, kMemoryLimitKiB);
-    const bool repaints = ReportRepaints(program, listing, header, trace);
-    return small > 0 && large > 0 && repaints;
+    const double design = ReportRepaints(program, listing, header, trace, kDesignSize);
+    const double wide = ReportRepaints(program, listing, header, trace, kWideSize);
+    std::printf(
+        "repaint: step median at 200x60 (6x the cells, with the stack pane) %.2fx that at "
+        "80x25\n",
+        design > 0 ? wide / design : 0.0);
+    return small > 0 && large > 0 && design >= 0 && wide >= 0;
 }
 
 }  // namespace bench

@@ -56,6 +56,9 @@ void perr(const char* unit, int line, const char* label, int code) {
     if (!goOn) std::exit(kExitUsage);
 }
 
+// Clears the whole buffer, not just the window that shows it: on a Windows
+// console the window can be scrolled over the buffer or made larger, and no
+// text from before kwt (or from a larger layout) may show there.
 void cls(ConsoleHandle output) {
     // Without a size from the console, clear the screen the layout uses.
     ConsoleBufferInfo size{kScreenColumns, kScreenRows, kDefaultAttribute};

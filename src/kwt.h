@@ -269,16 +269,39 @@ SearchOutcome SearchTrace(ConsoleHandle input, ConsoleHandle output, SearchKind 
                           const char* text, uint32_t state = 0);
 
 // ---- process: screen and key loop ------------------------------------------
+// The screen follows the window's size, H rows: the listing window takes
+// rows 0 to H-3, the trace line row H-2 and the status line row H-1, all 80
+// columns wide; a window 100 columns wide or more also shows the parser's
+// stack in a pane beside the listing window, after a divider in column 80.
+// 80 x 25 is the screen kwt was made for; below 80 x 10 the window shows one
+// line that says so instead.
 constexpr int kScreenRows = 25;
 constexpr int kScreenColumns = 80;
-constexpr int kListingRows = 23;  // rows 0-22
-constexpr int kTraceRow = 23;
-constexpr int kStatusRow = 24;
+constexpr int kLeastScreenRows = 10;
+constexpr int kStackPaneWindow = 100;  // the least window width with the stack pane
+constexpr int kStackPaneColumn = kScreenColumns + 1;
 constexpr std::size_t kHelpLines = 24;
 
 extern const std::array<const char*, kHelpLines> pszHelp;
 
-void ShowScreen(ConsoleHandle output, uint16_t scroll);
+// The window's size, measured when the key loop starts and at every resize.
+extern int nScreenRows;
+extern int nScreenColumns;
+
+// Measures the window's size again; false when the screen does not fit it.
+bool MeasureScreen(ConsoleHandle output);
+bool ScreenFits();
+int ListingRows();
+int TraceRow();
+int StatusRow();
+// After a resize: measures the window and clears it. False when the screen
+// does not fit any more: the line that says so is shown.
+bool TakeResize(ConsoleHandle output);
+
+// Shows the step on display, `scroll` lines into the listing window; a
+// scroll that no longer fits the window (after a resize) comes back to the
+// last that does.
+void ShowScreen(ConsoleHandle output, uint16_t& scroll);
 // Shows a step newly on display, from the top of the listing window.
 void ShowNewStep(ConsoleHandle output, uint16_t& scroll);
 void Process(ConsoleHandle input, ConsoleHandle output);

@@ -74,6 +74,8 @@ constexpr char kDiscardLabel[] = "FlushConsoleInputBuffer";
 constexpr char kAttributeLabel[] = "SetConsoleTextAttribute";
 // The listing window shows the state's text, or the parser's stack.
 bool stackPageShown = false;
+// Esc pressed where the window is too small for the screen: kwt ends.
+bool endAsked = false;
 
 void Repaint(ConsoleHandle output, uint16_t& scroll) {
     scroll = 0;
@@ -88,59 +90,122 @@ void ShowState(ConsoleHandle output, uint16_t& scroll, uint32_t state) {
     Repaint(output, scroll);
 }
 
-// Rows 0-23 are written in all 80 columns, so nothing of an earlier screen
-// stays behind. The row is blanked first: where the console shows a UTF-8
-// sequence as one character, a line takes fewer cells than it has bytes.
+// Rows of the listing window and the trace row are written in all 80
+// columns, so nothing of an earlier screen stays behind. The row is blanked
+// first: where the console shows a UTF-8 sequence as one character, a line
+// takes fewer cells than it has bytes.
 void ShowTextRow(ConsoleHandle output, int row, const char* text) {
     Textf(output, row, 0, "%80s", "");
     Textf(output, row, 0, "%.80s", text);
 }
 
-// A note on the status row that stays until the next key.
+// Below 80 x 10 this line stands in the window instead of the screen, cut
+// at the window's right edge.
+void ShowTooSmall(ConsoleHandle output) {
+    if (nScreenRows < 1 || nScreenColumns < 1) return;
+    Textf(output, 0, 0, "kwt needs a window of at least %d x %d; this one is %d x %d (Esc quits)",
+          kScreenColumns, kLeastScreenRows, nScreenColumns, nScreenRows);
+}
+
+// A note on the status row that stays until the next key, through resizes.
 bool noteShown = false;
+TextLine noteText{};
+
+void ShowNoteRow(ConsoleHandle output) {
+    if (ScreenFits()) Textf(output, StatusRow(), 0, "%-79.79s", noteText.data());
+}
 
 void ShowNote(ConsoleHandle output, const char* note) {
-    Textf(output, kStatusRow, 0, "%-79.79s", note);
+    std::snprintf(noteText.data(), noteText.size(), "%s", note);
     noteShown = true;
+    ShowNoteRow(output);
 }
 
 // The bar takes the whole row: the status text behind it goes.
 void ShowHintBar(ConsoleHandle output) {
-    Textf(output, kStatusRow, 0, "%79s", "");
+    const int row = StatusRow();
+    Textf(output, row, 0, "%79s", "");
     Checked(ConsoleSetAttribute(output, kHintBarAttribute), kUnit, __LINE__, kAttributeLabel);
     int column = 0;
-    column += Textf(output, kStatusRow, column, "%s", "PgUp/PgDn: Change State") + kHintGap;
-    column += Textf(output, kStatusRow, column, "%s", "Up/Down: Scroll") + kHintGap;
-    Textf(output, kStatusRow, column, "%s", "Keypad +/-: Program Step");
+    column += Textf(output, row, column, "%s", "PgUp/PgDn: Change State") + kHintGap;
+    column += Textf(output, row, column, "%s", "Up/Down: Scroll") + kHintGap;
+    Textf(output, row, column, "%s", "Keypad +/-: Program Step");
     Checked(ConsoleSetAttribute(output, kAfterHintAttribute), kUnit, __LINE__, kAttributeLabel);
 }
 
-void ShowHelpPage(ConsoleHandle input, ConsoleHandle output,
-                  const std::array<const char*, kHelpLines>& lines, ConsoleEvent& event) {
-    cls(output);
-    for (std::size_t line = 0; line < lines.size(); ++line) {
-        Textf(output, static_cast<int>(line), 0, "%-80.80s", lines[line]);
-    }
-    Textf(output, kStatusRow, 0, "%-79.79s", "Press any key to exit help");
-    ConsoleSleep(kKeyPauseMilliseconds);
-    Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
-    do {
+bool IsEscapePressed(const ConsoleEvent& event) {
+    return event.isKey && event.keyDown && event.virtualKey == VirtualKey::kEscape;
+}
+
+// Reads the next input event into `event`. A resize is no key and is not
+// handed on: the window is measured again and `repaint` shows what was on
+// screen at the new size. In a window too small for the screen, keys other
+// than Esc are passed over, and Esc ends kwt.
+template <typename Repaint>
+void ReadEvent(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, Repaint repaint) {
+    for (;;) {
+        event = ConsoleEvent{};
         Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
-    } while (!event.isKey || !event.keyDown);
+        if (event.resized) {
+            if (TakeResize(output)) repaint();
+        } else if (ScreenFits()) {
+            return;
+        } else if (IsEscapePressed(event)) {
+            endAsked = true;
+            return;
+        }
+    }
+}
+
+// ---- help ------------------------------------------------------------------------
+
+using HelpPage = std::array<const char*, kHelpLines>;
+
+// A help page is shown in parts, from line `first`, in the rows above the
+// status row, which says whether more follows.
+std::size_t HelpRows() { return static_cast<std::size_t>(StatusRow()); }
+
+bool IsLastHelpPart(std::size_t first) { return first + HelpRows() >= kHelpLines; }
+
+void ShowHelpPart(ConsoleHandle output, const HelpPage& lines, std::size_t first) {
+    cls(output);
+    for (std::size_t row = 0; row < HelpRows() && first + row < kHelpLines; ++row) {
+        Textf(output, static_cast<int>(row), 0, "%-80.80s", lines[first + row]);
+    }
+    Textf(output, StatusRow(), 0, "%-79.79s",
+          IsLastHelpPart(first) ? "Press any key to exit help" : "Press any key for more help");
+}
+
+// Any key shows the next part; the key read on the last part is left in
+// `event`.
+void ShowHelpPage(ConsoleHandle input, ConsoleHandle output, const HelpPage& lines,
+                  ConsoleEvent& event) {
+    std::size_t first = 0;
+    const auto show = [&] { ShowHelpPart(output, lines, first); };
+    for (;;) {
+        show();
+        ConsoleSleep(kKeyPauseMilliseconds);
+        Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
+        do {
+            ReadEvent(input, output, event, show);
+        } while (!endAsked && (!event.isKey || !event.keyDown));
+        if (endAsked || IsLastHelpPart(first)) return;
+        first += HelpRows();
+    }
 }
 
 // The key that closes the help screen replaces the one that opened it.
-void ShowHelp(ConsoleHandle input, ConsoleHandle output, uint16_t scroll, ConsoleEvent& event) {
+void ShowHelp(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, ConsoleEvent& event) {
     ShowHelpPage(input, output, pszHelp, event);
     // F1 or ? turns to the second page; any other key leaves.
-    if (event.virtualKey == VirtualKey::kF1 || event.character == '?') {
+    if (!endAsked && (event.virtualKey == VirtualKey::kF1 || event.character == '?')) {
         ShowHelpPage(input, output, pszHelpSearch, event);
     }
     ShowScreen(output, scroll);
     Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
 }
 
-// ---- the stack page ----------------------------------------------------------------
+// ---- the stack page and pane -------------------------------------------------------
 
 // The stack the shown step's view follows; a GLR parser may have several.
 StackHandle FollowedStack(const ParserView& view) {
@@ -151,7 +216,23 @@ StackHandle FollowedStack(const ParserView& view) {
 uint32_t StackPageLines() { return StackDepth(FollowedStack(ShownView())); }
 
 // Rows of the listing window left for what it lists.
-int WindowRows() { return stackPageShown ? kListingRows - 1 : kListingRows; }
+int WindowRows() { return stackPageShown ? ListingRows() - 1 : ListingRows(); }
+
+// Calls show(row, state) for the entries of `stack` from the top down, the
+// first `skip` passed over, on rows from `row` up to `end`; `state` is
+// kUnknownEntry for a depth the trace never named. Gives the row after the
+// last.
+template <typename Show>
+int WalkStack(StackHandle stack, uint32_t skip, int row, int end, Show show) {
+    const uint32_t depth = StackDepth(stack);
+    for (uint32_t index = 0; index < depth && row < end; ++index) {
+        const uint32_t at = depth - 1 - index;
+        const bool known = stack != kUnknownStack && StackEntryDepth(stack) == at;
+        if (index >= skip) show(row++, known ? StackState(stack) : kUnknownEntry);
+        if (known) stack = StackBelow(stack);
+    }
+    return row;
+}
 
 void ShowStackHeader(ConsoleHandle output, const ParserView& view, StackHandle stack) {
     char header[2 * kLineSize];
@@ -187,24 +268,63 @@ void ShowStackEntry(ConsoleHandle output, int row, uint32_t state) {
 // trace never named shows as a question mark.
 void ShowStackPage(ConsoleHandle output, uint16_t scroll) {
     const ParserView& view = ShownView();
-    StackHandle stack = FollowedStack(view);
+    const StackHandle stack = FollowedStack(view);
     ShowStackHeader(output, view, stack);
-    int row = 1;
-    const uint32_t depth = StackDepth(stack);
-    for (uint32_t index = 0; index < depth && row < kListingRows; ++index) {
-        const uint32_t at = depth - 1 - index;
-        const bool here = stack != kUnknownStack && StackEntryDepth(stack) == at;
-        if (index >= scroll) {
-            if (here && StackState(stack) != kUnknownEntry) {
-                ShowStackEntry(output, row, StackState(stack));
-            } else {
-                ShowTextRow(output, row, "     ?  (a state the trace does not name)");
-            }
-            ++row;
+    int row = WalkStack(stack, scroll, 1, ListingRows(), [output](int at, uint32_t state) {
+        if (state != kUnknownEntry) {
+            ShowStackEntry(output, at, state);
+        } else {
+            ShowTextRow(output, at, "     ?  (a state the trace does not name)");
         }
-        if (here) stack = StackBelow(stack);
+    });
+    for (; row < ListingRows(); ++row) Textf(output, row, 0, "%80s", "");
+}
+
+// A row of the pane beside the listing window: the divider in column 80,
+// then `text` in the columns from 81 to the window's right edge, blanked
+// first in runs of at most 80.
+void ShowPaneRow(ConsoleHandle output, int row, const char* text) {
+    const int width = nScreenColumns - kStackPaneColumn;
+    Text(output, row, kScreenColumns, "|");
+    for (int done = 0; done < width; done += kScreenColumns) {
+        const int run = width - done < kScreenColumns ? width - done : kScreenColumns;
+        Textf(output, row, kStackPaneColumn + done, "%*s", run, "");
     }
-    for (; row < kListingRows; ++row) Textf(output, row, 0, "%80s", "");
+    Textf(output, row, kStackPaneColumn, "%.*s", width, text);
+}
+
+// The shown step's stack from the top down, one entry a row: its state and
+// the symbol that leads there; "..." on the last row when more entries
+// remain than rows.
+void ShowStackPane(ConsoleHandle output) {
+    const ParserView& view = ShownView();
+    const StackHandle stack = FollowedStack(view);
+    char line[2 * kLineSize];
+    if (view.followed > 0 && view.followed < kSplitStacksMax) {
+        std::snprintf(line, sizeof line, "Stack %u, top first",
+                      static_cast<unsigned>(view.followed));
+    } else {
+        std::snprintf(line, sizeof line, "%s", "Stack, top first");
+    }
+    ShowPaneRow(output, 0, line);
+    const int end = ListingRows();
+    int row = 1;
+    if (!TraceHasStacks() || stack == kUnknownStack) {
+        ShowPaneRow(output, row++, TraceHasStacks() ? "Stack not known" : "No stack recorded");
+    } else {
+        const bool cut = StackDepth(stack) > static_cast<uint32_t>(end - row);
+        row =
+            WalkStack(stack, 0, row, cut ? end - 1 : end, [&line, output](int at, uint32_t state) {
+                if (state != kUnknownEntry) {
+                    std::snprintf(line, sizeof line, "%5u %s", state, AccessingSymbol(state));
+                } else {
+                    std::snprintf(line, sizeof line, "%5s", "?");
+                }
+                ShowPaneRow(output, at, line);
+            });
+        if (cut) ShowPaneRow(output, row++, "...");
+    }
+    for (; row < end; ++row) ShowPaneRow(output, row, "");
 }
 
 // ---- jumps -----------------------------------------------------------------------
@@ -217,22 +337,30 @@ PromptText lastSearch{};
 
 // Reads a text on the status row after `label`: characters as typed
 // (digits only when `digitsOnly`), Backspace erases, Enter takes it, Esc
-// cancels (false). Key releases and other keys are passed over.
-bool AskText(ConsoleHandle input, ConsoleHandle output, const char* label, bool digitsOnly,
-             PromptText& text) {
+// cancels (false). Key releases and other keys are passed over; a resize
+// repaints the screen under the prompt.
+bool AskText(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, const char* label,
+             bool digitsOnly, PromptText& text) {
     const int column = static_cast<int>(std::strlen(label));
     const std::size_t room = static_cast<std::size_t>(kPromptRoom - column);
     std::size_t length = 0;
     text.fill('\0');
-    for (;;) {
+    const auto showPrompt = [&] {
         char row[kPromptRoom + 1];
         std::snprintf(row, sizeof row, "%s%s", label, text.data());
-        Textf(output, kStatusRow, 0, "%-79.79s", row);
+        Textf(output, StatusRow(), 0, "%-79.79s", row);
         const int cursor = column + static_cast<int>(length);
-        Checked(ConsoleSetCursor(output, cursor, kStatusRow), kUnit, __LINE__,
+        Checked(ConsoleSetCursor(output, cursor, StatusRow()), kUnit, __LINE__,
                 "SetConsoleCursorPosition");
+    };
+    for (;;) {
+        showPrompt();
         ConsoleEvent event;
-        Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
+        ReadEvent(input, output, event, [&] {
+            ShowScreen(output, scroll);
+            showPrompt();
+        });
+        if (endAsked) return false;
         if (!event.isKey || !event.keyDown) continue;
         if (event.virtualKey == VirtualKey::kEscape) return false;
         if (event.virtualKey == VirtualKey::kEnter) return true;
@@ -279,7 +407,7 @@ void Jump(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, SearchKin
 
 void Find(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll) {
     PromptText text;
-    if (!AskText(input, output, "Find: ", false, text) || text[0] == '\0') {
+    if (!AskText(input, output, scroll, "Find: ", false, text) || text[0] == '\0') {
         ShowScreen(output, scroll);
         return;
     }
@@ -298,7 +426,7 @@ void FindAgain(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, Sear
 
 void GoToState(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll) {
     PromptText text;
-    if (!AskText(input, output, "State: ", true, text) || text[0] == '\0') {
+    if (!AskText(input, output, scroll, "State: ", true, text) || text[0] == '\0') {
         ShowScreen(output, scroll);
         return;
     }
@@ -439,25 +567,23 @@ bool IsKeyPressed(const ConsoleEvent& event) {
     return event.isKey && event.keyDown && !IsModifier(event);
 }
 
-bool IsEscapePressed(const ConsoleEvent& event) {
-    return event.isKey && event.keyDown && event.virtualKey == VirtualKey::kEscape;
-}
-
 void ShowListing(ConsoleHandle output, uint16_t scroll) {
     int row = 0;
-    for (uint32_t line = scroll; line < nLRTLines && row < kListingRows; ++line, ++row) {
+    for (uint32_t line = scroll; line < nLRTLines && row < ListingRows(); ++line, ++row) {
         ShowTextRow(output, row, szLRT[line].data());
     }
-    for (; row < kListingRows; ++row) Textf(output, row, 0, "%80s", "");
+    for (; row < ListingRows(); ++row) Textf(output, row, 0, "%80s", "");
 }
 
 // The status row: the state on screen, the last state and the lookahead,
 // whose name is cut so that the row fits.
 void ShowStatus(ConsoleHandle output) {
-    // The bottom-right cell stays unwritten: writing it would scroll some consoles.
-    Textf(output, kStatusRow, 0, "%79s", "");
+    // The bottom-right cell of the 80 x 25 screen stays unwritten: writing
+    // it would scroll some consoles.
+    const int row = StatusRow();
+    Textf(output, row, 0, "%79s", "");
     if (nStates == 0) {
-        Textf(output, kStatusRow, 0, "%s", "No states: the listing has no state header");
+        Textf(output, row, 0, "%s", "No states: the listing has no state header");
         return;
     }
     constexpr char kHelpHint[] = "    Help:[F1]^[Sp]";
@@ -466,7 +592,7 @@ void ShowStatus(ConsoleHandle output) {
                                    "State %4d of %4d: Next Token: ", static_cast<int>(nState),
                                    static_cast<int>(nStates) - 1);
     const int room = kScreenColumns - 1 - used - static_cast<int>(sizeof kHelpHint - 1);
-    Textf(output, kStatusRow, 0, "%s%.*s%s", start, room > 0 ? room : 0, TokenName(ShownView()),
+    Textf(output, row, 0, "%s%.*s%s", start, room > 0 ? room : 0, TokenName(ShownView()),
           kHelpHint);
 }
 
@@ -474,15 +600,51 @@ void ShowStatus(ConsoleHandle output) {
 
 void BeepCannotAct() { ConsoleBeep(kBeepFrequency, kBeepMilliseconds); }
 
+int nScreenRows = kScreenRows;
+int nScreenColumns = kScreenColumns;
+
+bool ScreenFits() { return nScreenColumns >= kScreenColumns && nScreenRows >= kLeastScreenRows; }
+int ListingRows() { return nScreenRows - 2; }
+int TraceRow() { return nScreenRows - 2; }
+int StatusRow() { return nScreenRows - 1; }
+
+// The window's size, not its buffer's: the screen must stand where it shows.
+bool MeasureScreen(ConsoleHandle output) {
+    ConsoleBufferInfo info;
+    if (Checked(ConsoleGetBufferInfo(output, &info), kUnit, __LINE__,
+                "GetConsoleScreenBufferInfo")) {
+        nScreenRows = info.windowHeight;
+        nScreenColumns = info.windowWidth;
+    }
+    return ScreenFits();
+}
+
+// All is cleared: what stood in columns or rows the new layout does not
+// write (the pane after a narrowing, say) must go.
+bool TakeResize(ConsoleHandle output) {
+    const bool fits = MeasureScreen(output);
+    cls(output);
+    if (!fits) ShowTooSmall(output);
+    return fits;
+}
+
 void ShowNewStep(ConsoleHandle output, uint16_t& scroll) { Repaint(output, scroll); }
 
-void ShowScreen(ConsoleHandle output, uint16_t scroll) {
+void ShowScreen(ConsoleHandle output, uint16_t& scroll) {
+    if (!ScreenFits()) {
+        ShowTooSmall(output);
+        return;
+    }
+    const uint32_t rows = static_cast<uint32_t>(WindowRows());
+    const uint32_t lines = WindowLines();
+    if (scroll + rows > lines) scroll = static_cast<uint16_t>(lines > rows ? lines - rows : 0);
     if (stackPageShown) {
         ShowStackPage(output, scroll);
     } else {
         ShowListing(output, scroll);
     }
-    ShowTextRow(output, kTraceRow, szTrace.data());
+    if (nScreenColumns >= kStackPaneWindow) ShowStackPane(output);
+    ShowTextRow(output, TraceRow(), szTrace.data());
     ShowStatus(output);
 }
 
@@ -491,11 +653,17 @@ void Process(ConsoleHandle input, ConsoleHandle output) {
     lastSearch.fill('\0');
     noteShown = false;
     stackPageShown = false;
+    endAsked = false;
+    MeasureScreen(output);
     BeginSteps(output, scroll);
+    const auto repaint = [&] {
+        ShowScreen(output, scroll);
+        if (noteShown) ShowNoteRow(output);
+    };
     ConsoleEvent event;
-    for (;;) {
-        Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
-        if (IsKeyPressed(event)) {
+    while (!endAsked) {
+        ReadEvent(input, output, event, repaint);
+        if (IsKeyPressed(event) && !endAsked) {
             if (noteShown) {
                 noteShown = false;
                 ShowScreen(output, scroll);

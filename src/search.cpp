@@ -107,21 +107,28 @@ struct Progress {
 };
 
 void ShowProgress(Progress& progress, int64_t offset) {
-    const int64_t share = progress.length > 0 ? offset * 100 / progress.length : 0;
-    Textf(progress.output, kStatusRow, 0, "%-79.79s", "");
-    Textf(progress.output, kStatusRow, 0, "Searching: %3d%% of the trace read   (Esc stops)",
-          static_cast<int>(share < 100 ? share : 100));
     progress.shown = std::chrono::steady_clock::now();
+    if (!ScreenFits()) return;
+    const int64_t share = progress.length > 0 ? offset * 100 / progress.length : 0;
+    Textf(progress.output, StatusRow(), 0, "%-79.79s", "");
+    Textf(progress.output, StatusRow(), 0, "Searching: %3d%% of the trace read   (Esc stops)",
+          static_cast<int>(share < 100 ? share : 100));
 }
 
 // Shows how far the search has read, now and then, and looks for Esc among
-// the keys typed meanwhile (the others are dropped). False on Esc.
+// the keys typed meanwhile (the others are dropped). A resize clears the
+// window for the progress alone: the screen comes back when the search
+// ends. False on Esc.
 bool GoOn(Progress& progress, int64_t offset) {
     if (std::chrono::steady_clock::now() - progress.shown >= kProgressEvery) {
         ShowProgress(progress, offset);
     }
     ConsoleEvent event;
     while (ConsolePollEvent(progress.input, &event)) {
+        if (event.resized) {
+            TakeResize(progress.output);
+            ShowProgress(progress, offset);
+        }
         if (event.isKey && event.keyDown && event.virtualKey == VirtualKey::kEscape) return false;
     }
     return true;

@@ -25,7 +25,8 @@ static bool Fill(uint32_t count, int column, int row, uint32_t* filled, Paint pa
 ConsoleHandle ConsoleInputHandle() { return fake::Input(); }
 ConsoleHandle ConsoleOutputHandle() { return fake::Output(); }
 bool ConsoleGetBufferInfo(ConsoleHandle, ConsoleBufferInfo* info) {
-    return *info = ConsoleBufferInfo{state.screen.width, state.height, state.attribute}, true;
+    const int width = state.screen.width, height = state.height;
+    return *info = ConsoleBufferInfo{width, height, state.attribute, width, height}, true;
 }
 
 bool ConsoleSetCursor(ConsoleHandle, int column, int row) {
@@ -38,7 +39,8 @@ bool ConsoleWrite(ConsoleHandle, const char* text, std::size_t length) {
         state.screen.cells[std::size_t(state.row * state.screen.width + column)] = {
             c, state.attribute};
     };
-    state.column = LayOutRow(text, length, state.column, state.screen.width, place);
+    const int end = RowEnd(state.screen.width, state.column);
+    state.column = LayOutRow(text, length, state.column, end, place);
     return true;
 }
 
@@ -56,9 +58,16 @@ bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) {
     return state.attribute = attribute, true;
 }
 
+// A resize leaves a blank buffer of the new size.
 static bool TakeInput(ConsoleEvent* event) {
     if (state.input.empty()) return false;
-    return *event = state.input.front().event, state.input.pop_front(), true;
+    const fake::Record record = state.input.front();
+    if (record.event.resized) {
+        const std::size_t cells = std::size_t(record.width * record.height);
+        state.screen = fake::Screen{record.width, std::vector<fake::Cell>(cells)};
+        state.height = record.height;
+    }
+    return *event = record.event, state.input.pop_front(), true;
 }
 
 // While the program is busy it sees only what was typed meanwhile.

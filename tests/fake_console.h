@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <string>
 #include <vector>
@@ -29,10 +30,11 @@ struct Screen {
 };
 
 // Input records are read in order. One typed during a pause after a key is thrown away by the
-// discard that ends the pause, unless read first.
+// discard that ends the pause, unless read first. A resize takes effect when it is read.
 struct Record {
     ConsoleEvent event;
     bool typedDuringPause;
+    int width = 0, height = 0;  // a resize's new size
 };
 
 inline struct State {
@@ -71,7 +73,7 @@ inline void PushKey(uint16_t key, bool down = true, bool typedDuringPause = fals
 // Key presses for typed text, decoded as the terminal console decodes them: \r Enter, \x1b Esc, \b
 // Backspace, + - ? and 1 2 3 7 8 9 their keypad and F1 keys, letters and other digits their own
 // keys; printable characters also carry the character they type. For tests only: { } PgUp and PgDn,
-// [ ] Home and End, ^ _ Up and Down.
+// [ ] Home and End, ^ _ Up and Down, @WxH a resize to W columns and H rows.
 inline void PushText(const std::string& text) {
     namespace vk = VirtualKey;
     static const std::string typed = "\r\x1b\b\x7f +-?123789{}[]^_";
@@ -80,7 +82,14 @@ inline void PushText(const std::string& text) {
                                     vk::kNumpad1, vk::kNumpad2, vk::kNumpad3,  vk::kNumpad7,
                                     vk::kNumpad8, vk::kNumpad9, vk::kPageUp,   vk::kPageDown,
                                     vk::kHome,    vk::kEnd,     vk::kUp,       vk::kDown};
-    for (const char c : text) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        int width = 0, height = 0, length = 0;
+        if (c == '@' && std::sscanf(&text[at], "@%dx%d%n", &width, &height, &length) == 2) {
+            state.input.push_back({{false, false, 0, 0, true}, false, width, height});
+            at += std::size_t(length) - 1;
+            continue;
+        }
         const auto letter = static_cast<unsigned char>(c);
         uint16_t key = std::isalnum(letter) ? uint16_t(std::toupper(letter)) : vk::kOther;
         if (typed.find(c) != std::string::npos) key = keys[typed.find(c)];

@@ -2,6 +2,7 @@
 // around it and the failure report, on the in-memory console.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -15,12 +16,13 @@
 
 namespace {
 
-// Rows 0-23 as the screen leaves them: all 80 columns. The status row never writes column 79.
+// Rows above the status row as the screen leaves them: all 80 columns. The status row never writes
+// column 79.
 std::string Field(const std::string& text, std::size_t width = 80) {
     return (text + std::string(width, ' ')).substr(0, width);
 }
 std::string Shown(const fake::Screen& screen, int row) {
-    return screen.Row(row).substr(0, row == kStatusRow ? 79 : 80);
+    return screen.Row(row).substr(0, row == StatusRow() ? 79 : 80);
 }
 std::string Shown(int row) { return Shown(fake::Now(), row); }
 std::string Line(int state, int line) {
@@ -76,39 +78,49 @@ protected:
 };
 
 // Text of an earlier screen everywhere, in a console wider than 80 columns: each repaint writes
-// every cell of rows 0-23 up to column 79, nothing past it, nor the bottom-right cell of the
-// 80-column screen.
-void FillWithHashes() {
-    fake::Reset(100, 25);
+// every cell of rows 0-23 up to column 79, and from 100 columns on the stack pane beside rows 0-22,
+// nothing else, nor the bottom-right cell of the 80-column screen.
+void FillWithHashes(int width) {
+    fake::Reset(width, 25);
+    MeasureScreen(fake::Output());
     uint32_t filled = 0;
-    ConsoleFillCharacter(fake::Output(), '#', 100 * 25, 0, 0, &filled);
+    ConsoleFillCharacter(fake::Output(), '#', uint32_t(width * 25), 0, 0, &filled);
 }
 void ExpectNoHashLeft() {
+    const int width = fake::Now().width;
     for (int row = 0; row < kScreenRows; ++row) {
-        EXPECT_EQ(fake::Now().Row(row).substr(0, 80).find('#'),
-                  row < kStatusRow ? std::string::npos : 79u);
-        EXPECT_EQ(fake::Now().Row(row).substr(80), std::string(20, '#')) << row;
+        const std::string right = fake::Now().Row(row).substr(80);
+        EXPECT_EQ(fake::Now().Row(row).substr(0, 80).find('#'), row < 24 ? std::string::npos : 79u);
+        EXPECT_EQ(std::count(right.begin(), right.end(), '#'),
+                  width < 100 || row > 22 ? width - 80 : 0)
+            << row;
+    }
+    if (width >= 100) {
+        EXPECT_EQ(fake::Now().Row(1).substr(80, 18), "|No stack recorded");
     }
 }
 
-TEST_F(Process, EveryRepaintCoversRows0To23InAll80Columns) {
-    // The first screen: state 0 and the first line, all 80 characters of its piece, not
-    // interpreted.
-    Open({30, 3, 4, 2}, {kTrace[0] + std::string(54, 'x')});
-    FillWithHashes();
-    scroll = 9;
-    BeginSteps(fake::Output(), scroll);
-    EXPECT_EQ(std::make_tuple(scroll, Shown(22), Shown(23), Shown(24)),
-              std::make_tuple(0, Field("state 0 line 22"), kTrace[0] + std::string(54, 'x'),
-                              Status(0, "NULL")));
-    ExpectNoHashLeft();
-    Open({30, 23, 24, 2}, kTrace);
-    BeginSteps(fake::Output(), scroll);
-    Next(2);  // state 0 is never entered
-    FillWithHashes();
-    Next();  // error recovery: the token stays; the repaint covers every row
-    EXPECT_EQ(std::make_tuple(Shown(24), Shown(2)), std::make_tuple(Status(3, "IDENT"), Field("")));
-    ExpectNoHashLeft();
+TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
+    for (const int width : {99, 120}) {
+        // The first screen: state 0 and the first line, all 80 characters of its piece, not
+        // interpreted.
+        Open({30, 3, 4, 2}, {kTrace[0] + std::string(54, 'x')});
+        FillWithHashes(width);
+        scroll = 9;
+        BeginSteps(fake::Output(), scroll);
+        EXPECT_EQ(std::make_tuple(scroll, Shown(22), Shown(23), Shown(24)),
+                  std::make_tuple(0, Field("state 0 line 22"), kTrace[0] + std::string(54, 'x'),
+                                  Status(0, "NULL")));
+        ExpectNoHashLeft();
+        Open({30, 23, 24, 2}, kTrace);
+        BeginSteps(fake::Output(), scroll);
+        Next(2);  // state 0 is never entered
+        FillWithHashes(width);
+        Next();  // error recovery: the token stays; the repaint covers every row
+        EXPECT_EQ(std::make_tuple(Shown(24), Shown(2)),
+                  std::make_tuple(Status(3, "IDENT"), Field("")));
+        ExpectNoHashLeft();
+    }
 }
 
 TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
@@ -130,9 +142,10 @@ TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
     EXPECT_EQ(fake::state.beeps, 1);
 }
 
-// States of 30, 23, 24 and 2 lines; the trace is kTrace. After the keys
-// (see fake::PushText), state and scroll show on rows 0 and 24; `traceLine` is the
-// kTrace line on row 23 (-1: not checked; -2: a listing without states); `bells` counts the beeps.
+// States of 30, 23, 24 and 2 lines; the trace is kTrace; the window 80 x 25 until resized (@).
+// After the keys (see fake::PushText), state and scroll show on the first and the status row, or
+// the window says it is too small; `traceLine` is the kTrace line on the trace row (-1: not
+// checked; -2: a listing without states); `bells` counts the beeps.
 struct KeyRow {
     const char* keys;
     uint32_t state;
@@ -165,14 +178,24 @@ const KeyRow kKeyRows[] = {
     // Scrolling stops when the last line reaches the last listing row.
     {"_______", 0, 7, 0},
     {"_______2", 0, 7, 1},
+    {"@80x24_________", 0, 8, 1},
+    {"_______@80x30", 0, 2, 0},  // a resize keeps the scroll where it fits, else the last that does
     {"^", 0, 0, 1},
     {"22888", 0, 0, 1},
     {"}_", 1, 0, 1},
     {"}}__", 2, 1, 1},
     {"__}{", 0, 0, 0},
     {"__]", 3, 0, 0},
-    // Help comes back to the same place; the key closing it does not act.
+    // Help comes back to the same place; the key closing it does not act. In 10 rows it has three
+    // parts: any key shows the next.
     {"__?}", 0, 2, 0, 0},
+    {"__?@80x10  }", 0, 2, 0, 0},
+    // A resize is no key: the prompt and its text stay. In too small a window keys do nothing until
+    // it is resized; Esc ends kwt there, even at a prompt or in help.
+    {"g1@80x10\r", 1, 0, 0},
+    {"}@79x25}@80x25}", 2, 0, 0},
+    {"g1@79x25", 0, 0, 0},
+    {"?@80x9", 0, 0, 0},
     // Without states no key moves off state 0.
     {"]", 0, 0, 0, -2},
     {"1", 0, 0, 0, -2},
@@ -188,14 +211,18 @@ TEST_F(Process, KeyTable) {
                             : Open({30, 23, 24, 2}, kTrace);
         const fake::Screen& shown = Run(row.keys);
         EXPECT_EQ(nState, row.state);
+        EXPECT_EQ(fake::state.beeps, row.bells);
+        if (!ScreenFits()) {
+            EXPECT_EQ(shown.Row(0).substr(0, 36), "kwt needs a window of at least 80 x ");
+            continue;
+        }
         const std::string status =
             row.traceLine == -2 ? "No states: the listing" : Status(int(row.state), "");
-        EXPECT_EQ(shown.Row(24).substr(0, 18), status.substr(0, 18));
+        EXPECT_EQ(shown.Row(StatusRow()).substr(0, 18), status.substr(0, 18));
         EXPECT_EQ(Shown(shown, 0),
                   row.traceLine == -2 ? Field("") : Field(Line(int(row.state), row.scroll)));
-        EXPECT_EQ(fake::state.beeps, row.bells);
         if (row.traceLine >= 0) {
-            EXPECT_EQ(Shown(shown, 23), Field(kTrace[std::size_t(row.traceLine)]));
+            EXPECT_EQ(Shown(shown, TraceRow()), Field(kTrace[std::size_t(row.traceLine)]));
         }
     }
 }

@@ -1,7 +1,7 @@
 // The real program. Without a terminal: start-up order, messages on the right stream and exit
 // statuses, one row per run. In a pseudo-terminal, what only a terminal shows: key forms, colours
-// per terminal type, file bytes a terminal would act on, the failure question, the terminal
-// restored.
+// per terminal type, file bytes a terminal would act on, resizes, the failure question, the
+// terminal restored.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -128,7 +128,7 @@ protected:
                                        dir.Path("tokens.h")});
         terminal = std::make_unique<PtyTerminal>(options);
         ASSERT_TRUE(terminal->Start(wrapper) &&
-                    (!browse || terminal->WaitForText(kStatusRow, status)));
+                    (!browse || terminal->WaitForText(options.rows - 1, status)));
     }
     bool Asked() {
         return terminal->WaitFor([&] { return terminal->ScreenContains(kQuestion); });
@@ -234,6 +234,14 @@ const KeyForm kKeyForms[] = {
     {"help's second page", "?", "Press any key", 0,
      "ZORVEX DEBUGGER: getting to the step that matters"},
     {"closing help", "x", "State    2", 0, StateHeader(2)},
+    {"enters state 2 ahead", ">", "State    2 of    2: Next Token: PLUS", kTraceRow,
+     "at state 2, next token 258"},
+    {"to 1", "g1\r", "State    1", 0, StateHeader(1)},
+    {"entered state 1 before", "<", "State    1 of    2: Next Token: NUMBER", kTraceRow,
+     "at state 1, next token 257"},
+    {"stack page", "s", "State    1", 0,
+     "No stack: kwt's own trace format does not record the parser's stack"},
+    {"the state again", "s", "State    1", 0, StateHeader(1)},
 };
 
 TEST_F(Terminal, KeyForms) {
@@ -265,31 +273,36 @@ TEST_F(Terminal, EndingSignalsAndTheEndOfInput) {
     }
 }
 
-// A resize is no key; at 100 columns nothing is drawn past column 79; tabs stop at multiples of
-// 8. Below 25 rows each failing call is reported with a bell: y goes on, n ends (1).
-TEST_F(Terminal, ResizesAndTooSmallATerminalAsksWhetherToGoOn) {
-    dir.Write("trace.txt", "\t\t\t\t\t\t\t\t\t\tZ\n");
-    dir.Write("listing.lrt", Listing({29}) + StateHeader(1) + "\nx\t\tZ\n" + StateHeader(2) + "\n");
-    Launch();
-    ASSERT_TRUE(terminal->WaitUntilReading());
-    terminal->Resize(30, 100);
-    ASSERT_TRUE(terminal->WaitUntilReading());
-    EXPECT_EQ(terminal->Row(kStatusRow).rfind(kFirstStatus, 0), 0u);
-    terminal->Press("\x1b[6~");
-    ASSERT_TRUE(terminal->WaitForText(kStatusRow, "State    1 of    2"));
-    EXPECT_EQ(terminal->Row(kTraceRow) + "|" + terminal->Row(1), "|x" + std::string(15, ' ') + "Z");
-    terminal->Resize(20, 80);  // drawing row 20 fails
-    terminal->Press("\x1b[5~");
-    ASSERT_TRUE(Asked());
-    EXPECT_TRUE(terminal->ScreenContains("Error 22 from SetConsoleCursorPosition"));
-    const int bells = terminal->Bells();
-    EXPECT_GE(bells, 1);
-    terminal->Press("y");
-    ASSERT_TRUE(terminal->WaitFor([&] { return terminal->Bells() > bells && Asked(); }));
-    terminal->Press("x");  // only y and n answer
-    ASSERT_TRUE(terminal->WaitUntilReading());
-    terminal->Press("n");
-    ExpectExit(1);
+// The screen follows the window, a resize is no key, and nothing fails: 24 rows; 132 x 43 with the
+// stack pane, on bison's forms; below 80 x 10 one line says so and keys do nothing until the
+// window is large enough again. Tabs stop at multiples of 8.
+TEST_F(Terminal, TheScreenFollowsTheWindow) {
+    dir.Write("tokens.h", "  NUMBER = 258,\n");
+    dir.Write("listing.lrt", "State 0\n\nx\t\tZ\nState 1\n\nState 2\n");
+    dir.Write("trace.txt",
+              "Starting parse\nEntering state 0\nStack now 0\nEntering state 1\n"
+              "Stack now 0 1\nEntering state 2\nStack now 0 1 2\n");
+    Launch({24, 80});
+    EXPECT_EQ(terminal->Row(2), "x" + std::string(15, ' ') + "Z");
+    terminal->Send("+");  // a resize while a key is at work is not lost
+    terminal->Resize(43, 132);
+    ASSERT_TRUE(terminal->WaitForText(41, "Entering state 0"));
+    for (int step = 0; step < 5; ++step) terminal->Press("+");
+    ASSERT_TRUE(terminal->WaitForText(41, "Stack now 0 1 2"));
+    std::string pane;
+    for (int row = 0; row < 4; ++row) pane += terminal->Row(row).substr(80);
+    EXPECT_EQ(pane, "|Stack, top first|    2|    1|    0");
+    terminal->Resize(8, 60);
+    ASSERT_TRUE(
+        terminal->WaitForText(0, "kwt needs a window of at least 80 x 10; this one is 60 x 8"));
+    terminal->Press("-");
+    terminal->Resize(25, 80);
+    ASSERT_TRUE(terminal->WaitForText(kStatusRow, "State    2 of    2"));
+    EXPECT_EQ(terminal->Row(kTraceRow), "Stack now 0 1 2");
+    EXPECT_FALSE(terminal->ScreenContains(kQuestion));
+    EXPECT_EQ(terminal->Bells(), 0);
+    terminal->Press("\x1b");
+    ExpectExit(0);
 }
 
 // Output to a file: the question goes to stderr and takes one key, no Enter.

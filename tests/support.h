@@ -68,6 +68,6 @@ inline bool OpenListingQuietly(const std::string& path) {
     return testing::internal::GetCapturedStdout(), opened;
 }
 
-inline void ResetProgramState() {
-    fuzz::ResetReaders(), ResetSteps();
-}  // files, tables, step history
+inline void ResetProgramState() {  // files, tables, step history, an 80 x 25 window
+    fuzz::ResetReaders(), ResetSteps(), nScreenRows = kScreenRows, nScreenColumns = kScreenColumns;
+}

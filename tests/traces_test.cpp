@@ -1,8 +1,10 @@
 // kwt on real traces: the generators build the example calculator, and kwt steps through each
-// trace; every step must show what a model read from the trace text says (state, lookahead,
-// return state, stack), and back (-) and jumps (/ n N e > < g) must land where stepping does.
+// trace in a window of 120 x 40; every step must show what a model read from the trace text says
+// (state, lookahead, return state, the stack in the pane beside the listing window), and back (-)
+// and jumps (/ n N e > < g) must land where stepping does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -69,14 +71,25 @@ TraceFiles RealTrace(const TempDir& dir, const Generator& made, const std::strin
 
 void OpenFiles(const TraceFiles& files) {
     ResetProgramState();
-    fake::Reset();
+    fake::Reset(120, 40);
+    MeasureScreen(fake::Output());
     EXPECT_TRUE(ReadInclude(files.header.c_str()) > 0 && OpenListingQuietly(files.listing) &&
                 OpenTrace(files.trace.c_str()))
         << files.trace;
 }
 
-// What a step shows, or what the model says it must: the piece on row 23, the state, the return
-// state, the lookahead and the stack, bottom first ("?" for a depth never named; "*": not judged).
+// Stacks bottom first: "?" for a depth never named, "*" not judged. What is `shown` may be cut:
+// "..." and the top entries, where more than one entry remained for the pane's last row.
+bool SameStack(const std::string& stack, const std::string& shown) {
+    const std::string top = shown.rfind("...", 0) == 0 ? shown.substr(3) : "";
+    return stack == "*" || shown == "*" || stack == shown ||
+           (!top.empty() && stack.size() > top.size() &&
+            stack.substr(stack.size() - top.size()) == top &&
+            std::count(stack.begin(), stack.end(), ' ') > std::count(top.begin(), top.end(), ' '));
+}
+
+// What a step shows (on the left of ==), or what the model says it must: the piece on the trace
+// row, the state, the return state, the lookahead and the stack.
 struct Step {
     std::string line;
     long state, back;
@@ -85,7 +98,7 @@ struct Step {
     bool operator==(const Step& o) const {
         const auto same = [](long a, long b) { return a == b || a < 0 || b < 0; };
         return std::tie(line, token) == std::tie(o.line, o.token) && same(state, o.state) &&
-               same(back, o.back) && (stack == "*" || o.stack == "*" || stack == o.stack);
+               same(back, o.back) && SameStack(o.stack, stack);
     }
 };
 void PrintTo(const Step& s, std::ostream* out) {
@@ -93,23 +106,21 @@ void PrintTo(const Step& s, std::ostream* out) {
          << "]";
 }
 
-std::string StackText(const ParserView& view) {
-    StackHandle stack =
-        view.followed < kSplitStacksMax ? view.stacks[view.followed] : kUnknownStack;
-    if (!TraceHasStacks() || stack == kUnknownStack) return "unknown";
-    std::string text;
-    for (uint32_t depth = StackDepth(stack); depth-- > 0;) {
-        const bool named = StackEntryDepth(stack) == depth;
-        const bool known = named && StackState(stack) != kUnknownEntry;
-        text = (known ? std::to_string(StackState(stack)) : "?") + (text.empty() ? "" : " ") + text;
-        if (named) stack = StackBelow(stack);
+// The stack as the pane shows it, from its rows' first words: a state, "?" or "..."; "unknown"
+// where the pane says so in words.
+std::string PaneStack(const fake::Screen& screen) {
+    std::string text, entry;
+    for (int row = ListingRows() - 1; row > 0; --row) {
+        if (std::istringstream(screen.Row(row).substr(81)) >> entry)
+            text += (text.empty() ? "" : " ") + entry;
     }
-    return text;
+    return text.find_first_not_of("0123456789?. ") == std::string::npos ? text : "unknown";
 }
 
-Step Now() {
+Step Now(const fake::Screen& screen = fake::Now()) {
     const ParserView& view = ShownView();
-    return {szTrace.data(), long(nState), long(view.returnState), TokenName(view), StackText(view)};
+    return {szTrace.data(), long(nState), long(view.returnState), TokenName(view),
+            PaneStack(screen)};
 }
 
 // What keypad plus shows at each step from the first line, to the end of the trace or for
@@ -430,9 +441,9 @@ TEST(Search, JumpsLandWhereSteppingWouldAndMissesChangeNothing) {
             want.Press(keys);
             Step shown = steps[want.history[want.at]];
             shown.state = want.screen;
-            EXPECT_EQ(Now(), shown);
+            EXPECT_EQ(Now(fake::Waits().back()), shown);
             EXPECT_EQ(fake::state.beeps, want.beeps);
-            EXPECT_EQ(fake::Waits().back().Row(kStatusRow).substr(0, want.note.size()), want.note);
+            EXPECT_EQ(fake::Waits().back().Row(StatusRow()).substr(0, want.note.size()), want.note);
         }
     }
 }
@@ -450,7 +461,8 @@ TEST(Search, EscDuringALongSearchLeavesEverythingAsItWas) {
         const TraceFiles files =
             OwnFiles(dir, trace + "error: pop state 1, recover state 2 target\n");
         Type(files, keys, true);
-        const auto got = std::make_tuple(Now(), sStateCursor, sStateTop, fake::state.beeps);
+        const auto got =
+            std::make_tuple(Now(fake::Waits().back()), sStateCursor, sStateTop, fake::state.beeps);
         EXPECT_EQ(got, std::make_tuple(Walk(files, 1)[1], 1, 2, 0)) << keys << " on " << lines;
     }
 }

@@ -16,10 +16,14 @@ using ConsoleHandle = void*;
 // bit 0 blue, bit 1 green, bit 2 red, bit 3 bright.
 using ConsoleAttribute = uint16_t;
 
+// A Windows console's buffer may be larger than the window that shows it;
+// on a terminal the two are the same.
 struct ConsoleBufferInfo {
     int width = 0;                   // columns of the screen buffer
     int height = 0;                  // rows of the screen buffer
     ConsoleAttribute attribute = 0;  // the attribute text is written in
+    int windowWidth = 0;             // columns of the window, from column 0
+    int windowHeight = 0;            // rows of the window, from row 0
 };
 
 struct ConsoleEvent {
@@ -27,6 +31,7 @@ struct ConsoleEvent {
     bool keyDown = false;     // for a key: pressed (true) or released
     uint16_t virtualKey = 0;  // for a key: its virtual-key code
     char character = 0;       // for a key: the printable ASCII character it types, else 0
+    bool resized = false;     // the window changed its size: no key
 };
 
 // Virtual-key codes the key loop acts on.
@@ -67,7 +72,8 @@ bool ConsoleSetCursor(ConsoleHandle output, int column, int row);
 // the cursor past them. Bytes from files never act as terminal controls:
 // a tab moves to the next multiple of 8 columns, any other byte takes one
 // cell (on a UTF-8 terminal, a sequence of a printable character takes one
-// cell), and nothing is written past column 79 or the end of the row.
+// cell). A write that starts left of column 80 ends there at the latest,
+// one that starts further right at the end of the row (see RowEnd).
 bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length);
 // Fill `count` cells from (column, row) onwards, running on across rows and
 // stopping at the end of the buffer; `filled` gets the number of cells.
@@ -82,7 +88,8 @@ bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event);
 // Reads one input event if one is waiting, without waiting; false when
 // none is (or the input cannot be read).
 bool ConsolePollEvent(ConsoleHandle input, ConsoleEvent* event);
-// Throws away all input that is waiting.
+// Throws away all input that is waiting; a resize among it is still
+// reported by the next read.
 bool ConsoleDiscardInput(ConsoleHandle input);
 
 void ConsoleSleep(unsigned milliseconds);

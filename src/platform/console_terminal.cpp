@@ -215,6 +215,12 @@ ConsoleAttribute currentAttribute = kDefaultAttribute;
 int cursorColumn = 0;
 int cursorRow = 0;
 bool inputEnded = false;
+// The size the program last asked for. Curses takes a resize in at any
+// refresh, and the KEY_RESIZE it queues then can be thrown away by a
+// discard or read by the question; a read reports a resize whenever the
+// size is no longer the one the program knows.
+int knownRows = -1;
+int knownColumns = -1;
 
 // A terminal mode changed outside curses (the question asked on standard
 // error) that the signal handler must also put back.
@@ -723,9 +729,28 @@ char TypedCharacter(wint_t character) {
     return character >= 0x20 && character <= 0x7E ? static_cast<char>(character) : '\0';
 }
 
+ConsoleEvent ResizeEvent() {
+    ConsoleEvent event;
+    event.resized = true;
+    return event;
+}
+
+bool TakeUnreportedResize(ConsoleEvent* event) {
+    int rows = 0;
+    int columns = 0;
+    getmaxyx(stdscr, rows, columns);
+    if (knownRows < 0 || (rows == knownRows && columns == knownColumns)) return false;
+    knownRows = rows;
+    knownColumns = columns;
+    *event = ResizeEvent();
+    return true;
+}
+
+// Curses has taken the new size in (stdscr has it) by the time it hands
+// over KEY_RESIZE.
 ConsoleEvent DecodeInput(int kind, wint_t character) {
     if (kind == KEY_CODE_YES) {
-        if (character == KEY_RESIZE) return ConsoleEvent{};
+        if (character == KEY_RESIZE) return ResizeEvent();
         return KeyEvent(FunctionKey(static_cast<int>(character)));
     }
     if (character == 27 && MoreFollowsEsc()) return KeyEvent(VirtualKey::kOther);
@@ -746,6 +771,10 @@ bool ConsoleGetBufferInfo(ConsoleHandle output, ConsoleBufferInfo* info) {
     if (!UsableOutput(output)) return Fail(EBADF);
     if (info == nullptr) return Fail(EINVAL);
     getmaxyx(stdscr, info->height, info->width);
+    knownRows = info->height;
+    knownColumns = info->width;
+    info->windowWidth = info->width;
+    info->windowHeight = info->height;
     info->attribute = currentAttribute;
     return true;
 }
@@ -764,7 +793,7 @@ bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length) {
     int rows = 0;
     int columns = 0;
     getmaxyx(stdscr, rows, columns);
-    const int end = RowEnd(columns);
+    const int end = RowEnd(columns, cursorColumn);
     // A resize may have left the cursor outside; nothing is drawn there.
     if (cursorRow >= rows || cursorColumn >= end || length == 0) return true;
     cursorColumn =
@@ -817,6 +846,7 @@ bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
     if (event == nullptr) return Fail(EINVAL);
     if (inputEnded) return Fail(EIO);
     ShowChanges();
+    if (TakeUnreportedResize(event)) return true;
     for (;;) {
         wint_t character = 0;
         errno = 0;
@@ -835,6 +865,7 @@ bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
 bool ConsolePollEvent(ConsoleHandle input, ConsoleEvent* event) {
     if (!UsableInput(input) || event == nullptr || inputEnded) return false;
     ShowChanges();
+    if (TakeUnreportedResize(event)) return true;
     nodelay(stdscr, TRUE);
     wint_t character = 0;
     const int kind = wget_wch(stdscr, &character);

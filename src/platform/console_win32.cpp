@@ -10,8 +10,10 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <array>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/console.h"
@@ -32,13 +34,39 @@ constexpr DWORD kErrorTextLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 constexpr DWORD kErrorTextMinimumSize = 512;
 constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONEXCLAMATION | MB_SETFOREGROUND;
 
-// Where the next write lands in its row, and how wide rows are. The console
-// is asked only when the program asks it; in between these follow the cursor
-// moves and the cells written.
+// Where the next write lands in its row, and where rows end: at the
+// window's right edge, so that nothing is written where the window does not
+// show it. The console is asked only when the program asks it; in between
+// these follow the cursor moves and the cells written.
 int cursorColumn = 0;
-int bufferWidth = kDefaultWidth;
+int rowWidth = kDefaultWidth;
 
 HANDLE AsHandle(ConsoleHandle handle) { return static_cast<HANDLE>(handle); }
+
+// A resize seen among the input that a discard threw away, still to be
+// reported.
+bool resizeUnreported = false;
+
+// The console reports changes of its size only in window input mode: it is
+// set before the first read and the mode found is put back at exit.
+HANDLE modeInput = nullptr;
+DWORD modeFound = 0;
+
+void PutModeBack() { SetConsoleMode(modeInput, modeFound); }
+
+void AskForResizes(HANDLE input) {
+    if (modeInput != nullptr || !GetConsoleMode(input, &modeFound)) return;
+    modeInput = input;
+    if (SetConsoleMode(input, modeFound | ENABLE_WINDOW_INPUT)) std::atexit(PutModeBack);
+}
+
+bool TakeUnreportedResize(ConsoleEvent* event) {
+    if (!resizeUnreported) return false;
+    resizeUnreported = false;
+    *event = ConsoleEvent{};
+    event->resized = true;
+    return true;
+}
 
 // A buffer position as the console takes it; false when it cannot be one.
 bool ToCoord(int column, int row, COORD* position) {
@@ -57,6 +85,7 @@ void StoreFilled(uint32_t* filled, DWORD count) {
 
 ConsoleEvent ToEvent(const INPUT_RECORD& record) {
     ConsoleEvent event;
+    event.resized = record.EventType == WINDOW_BUFFER_SIZE_EVENT;
     if (record.EventType != KEY_EVENT) return event;
     const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
     event.isKey = true;
@@ -75,13 +104,20 @@ ConsoleHandle ConsoleInputHandle() { return GetStdHandle(STD_INPUT_HANDLE); }
 
 ConsoleHandle ConsoleOutputHandle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
 
+// The window may show a part of a larger buffer: the screen is laid out in
+// the window's size, from the buffer's top-left cell, which is where the
+// window stands once the cursor has been there (cls puts it there).
 bool ConsoleGetBufferInfo(ConsoleHandle output, ConsoleBufferInfo* info) {
     CONSOLE_SCREEN_BUFFER_INFO buffer{};
     if (!GetConsoleScreenBufferInfo(AsHandle(output), &buffer)) return false;
     info->width = buffer.dwSize.X;
     info->height = buffer.dwSize.Y;
+    info->windowWidth = buffer.srWindow.Right - buffer.srWindow.Left + 1;
+    info->windowHeight = buffer.srWindow.Bottom - buffer.srWindow.Top + 1;
     info->attribute = buffer.wAttributes;
-    bufferWidth = buffer.dwSize.X > 0 ? buffer.dwSize.X : kDefaultWidth;
+    const int shown =
+        buffer.srWindow.Right + 1 < buffer.dwSize.X ? buffer.srWindow.Right + 1 : buffer.dwSize.X;
+    rowWidth = shown > 0 ? shown : kDefaultWidth;
     cursorColumn = buffer.dwCursorPosition.X;
     return true;
 }
@@ -97,7 +133,7 @@ bool ConsoleSetCursor(ConsoleHandle output, int column, int row) {
 bool ConsoleWrite(ConsoleHandle output, const char* text, std::size_t length) {
     std::string cells;
     const int start = cursorColumn;
-    LayOutRow(text, length, start, RowEnd(bufferWidth), [&cells](int, unsigned char byte) {
+    LayOutRow(text, length, start, RowEnd(rowWidth, start), [&cells](int, unsigned char byte) {
         // Bytes of 0x80 and above are glyphs of the code page.
         const bool acts = byte < 0x80 && IsControlByte(byte);
         cells += acts ? kPlaceholder : static_cast<char>(byte);
@@ -138,6 +174,8 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
 }
 
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
+    AskForResizes(AsHandle(input));
+    if (TakeUnreportedResize(event)) return true;
     INPUT_RECORD record{};
     DWORD read = 0;
     if (!ReadConsoleInputA(AsHandle(input), &record, 1, &read)) return false;
@@ -146,6 +184,8 @@ bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
 }
 
 bool ConsolePollEvent(ConsoleHandle input, ConsoleEvent* event) {
+    AskForResizes(AsHandle(input));
+    if (TakeUnreportedResize(event)) return true;
     DWORD waiting = 0;
     if (!GetNumberOfConsoleInputEvents(AsHandle(input), &waiting) || waiting == 0) return false;
     INPUT_RECORD record{};
@@ -155,7 +195,16 @@ bool ConsolePollEvent(ConsoleHandle input, ConsoleEvent* event) {
     return true;
 }
 
+// A resize among the first records waiting survives the discard; more
+// keys than these are not typed in the pause after a key.
 bool ConsoleDiscardInput(ConsoleHandle input) {
+    std::array<INPUT_RECORD, 128> waiting{};
+    DWORD count = 0;
+    if (PeekConsoleInputA(AsHandle(input), waiting.data(), waiting.size(), &count)) {
+        for (DWORD i = 0; i < count; ++i) {
+            if (waiting[i].EventType == WINDOW_BUFFER_SIZE_EVENT) resizeUnreported = true;
+        }
+    }
     return FlushConsoleInputBuffer(AsHandle(input)) != 0;
 }
 

@@ -34,13 +34,15 @@ inline std::size_t FirstPieceLength(const unsigned char* text, std::size_t lengt
     return count;
 }
 
-// The program's screen is 80 columns wide: a write never goes past column
-// 79, however wide the console, so nothing it leaves there can outlive the
-// next repaint.
+// The program's screen is 80 columns wide, and a write that starts in it
+// never goes past column 79, however wide the console: a line cannot spill
+// into the stack pane beside it. A write that starts at column 80 or further
+// (the pane) runs to the end of the row.
 constexpr int kLayoutColumns = 80;
 
-constexpr int RowEnd(int consoleWidth) {
-    return consoleWidth < kLayoutColumns ? consoleWidth : kLayoutColumns;
+constexpr int RowEnd(int consoleWidth, int column) {
+    return consoleWidth < kLayoutColumns || column >= kLayoutColumns ? consoleWidth
+                                                                     : kLayoutColumns;
 }
 
 // The code point of the well-formed UTF-8 sequence at the start of `text`

@@ -1,5 +1,6 @@
 // The Windows console layer on the console this test runs in: cells written and read back, fills,
-// attributes and key records. (scripts/windows-test.sh: the report and its question.)
+// attributes, the window's size, key and resize records. (scripts/windows-test.sh: the report and
+// its question.)
 #include <gtest/gtest.h>
 
 #define WIN32_LEAN_AND_MEAN
@@ -46,9 +47,13 @@ TEST(ConsoleWin32, CellsFillsAndAttributes) {
     ASSERT_TRUE(ConsoleFillAttribute(Out(), 0x1E, 85, 75, 4, &filled));
     EXPECT_EQ(std::make_tuple(AttributeAt(5, 79), AttributeAt(6, 0) == 0x1E),
               std::make_tuple(0x1E, false));
+    // The screen follows the 80 x 25 window, not a larger buffer behind it.
     ConsoleBufferInfo info;
+    ASSERT_TRUE(SetConsoleScreenBufferSize(Out(), COORD{120, 300}));
     ASSERT_TRUE(ConsoleSetAttribute(Out(), 0x2F) && ConsoleGetBufferInfo(Out(), &info));
-    EXPECT_EQ(info.attribute, 0x2F);
+    EXPECT_EQ(std::make_tuple(info.attribute, info.width, info.height, info.windowWidth,
+                              info.windowHeight),
+              std::make_tuple(0x2F, 120, 300, 80, 25));
     ASSERT_TRUE(ConsoleSetCursor(Out(), 3, 7) && ConsoleWrite(Out(), "q", 1));
     EXPECT_EQ(AttributeAt(7, 3), 0x2F);
     ConsoleSetAttribute(Out(), 0x07);
@@ -83,15 +88,17 @@ TEST(ConsoleWin32, KeyRecordsDownAndUpAndOtherEvents) {
     WriteKey(VK_NUMPAD9, false);
     WriteKey(0, false, FOCUS_EVENT);
     WriteKey(VK_NUMPAD9, true);
+    WriteKey(0, false, WINDOW_BUFFER_SIZE_EVENT);
     for (const ConsoleEvent expected :
          {ConsoleEvent{true, true, VirtualKey::kNumpad9},
           ConsoleEvent{true, false, VirtualKey::kNumpad9}, ConsoleEvent{}}) {
         const ConsoleEvent event = NextOwnEvent();
-        EXPECT_EQ(std::make_tuple(event.isKey, event.keyDown, event.virtualKey),
-                  std::make_tuple(expected.isKey, expected.keyDown, expected.virtualKey));
+        EXPECT_EQ(std::make_tuple(event.isKey, event.keyDown, event.virtualKey, event.resized),
+                  std::make_tuple(expected.isKey, expected.keyDown, expected.virtualKey, false));
     }
-    ASSERT_TRUE(ConsoleDiscardInput(In()));  // drops the last key-down
+    ASSERT_TRUE(ConsoleDiscardInput(In()));  // drops the last key-down, keeps the resize
     WriteKey(VK_F1, true);
+    EXPECT_TRUE(NextOwnEvent().resized);
     EXPECT_EQ(NextOwnEvent().virtualKey, VirtualKey::kF1);
 }
 
