@@ -59,11 +59,12 @@ TEST(ConsoleWin32, CellsFillsAndAttributes) {
     ConsoleSetAttribute(Out(), 0x07);
 }
 
-void WriteKey(WORD key, bool down, DWORD type = KEY_EVENT) {
+void WriteKey(WORD key, bool down, DWORD type = KEY_EVENT, char typed = 0) {
     INPUT_RECORD record = {};
     record.EventType = static_cast<WORD>(type);  // another type takes no notice of the key's fields
     record.Event.KeyEvent.bKeyDown = down;
     record.Event.KeyEvent.wVirtualKeyCode = key;
+    record.Event.KeyEvent.uChar.AsciiChar = typed;
     record.Event.KeyEvent.wRepeatCount = 1;
     DWORD written = 0;
     ASSERT_TRUE(WriteConsoleInputA(In(), &record, 1, &written));
@@ -84,7 +85,7 @@ ConsoleEvent NextOwnEvent() {
 
 TEST(ConsoleWin32, KeyRecordsDownAndUpAndOtherEvents) {
     ASSERT_TRUE(ConsoleDiscardInput(In()));
-    WriteKey(VK_NUMPAD9, true);
+    WriteKey(VK_NUMPAD9, true, KEY_EVENT, '>');  // the character a key types, for > < s / and n
     WriteKey(VK_NUMPAD9, false);
     WriteKey(0, false, FOCUS_EVENT);
     WriteKey(VK_NUMPAD9, true);
@@ -95,6 +96,7 @@ TEST(ConsoleWin32, KeyRecordsDownAndUpAndOtherEvents) {
         const ConsoleEvent event = NextOwnEvent();
         EXPECT_EQ(std::make_tuple(event.isKey, event.keyDown, event.virtualKey, event.resized),
                   std::make_tuple(expected.isKey, expected.keyDown, expected.virtualKey, false));
+        EXPECT_EQ(event.character, expected.keyDown ? '>' : '\0');
     }
     ASSERT_TRUE(ConsoleDiscardInput(In()));  // drops the last key-down, keeps the resize
     WriteKey(VK_F1, true);
