@@ -31,6 +31,10 @@ constexpr unsigned char kEndOfText = 0x1A;
 constexpr char kErrorKey[] = "rror";
 constexpr char kShoutedErrorKey[] = "RROR";
 constexpr auto kProgressEvery = std::chrono::milliseconds(200);
+// A search back scans stretches of the trace from this length, doubled up to
+// the longest.
+constexpr int64_t kFirstBackStretch = int64_t{1} << 20;
+constexpr int64_t kLongestBackStretch = int64_t{64} << 20;
 constexpr uint32_t kWalkLinesPerCheck = 4096;
 
 unsigned char block[kBlockSize];
@@ -99,15 +103,19 @@ const unsigned char* FindKey(const Finder& finder, const unsigned char* from,
 
 // ---- progress and Esc ----------------------------------------------------------
 
+// The share shown is of `length` bytes, `bias` + the offset reached; a scan
+// back from the cursor sets both to count the bytes it has read.
 struct Progress {
     ConsoleHandle input = nullptr;
     ConsoleHandle output = nullptr;
     int64_t length = 0;
+    int64_t bias = 0;
     std::chrono::steady_clock::time_point shown{};
 };
 
 void ShowProgress(Progress& progress, int64_t offset) {
-    const int64_t share = progress.length > 0 ? offset * 100 / progress.length : 0;
+    const int64_t share =
+        progress.length > 0 ? (progress.bias + offset) * 100 / progress.length : 0;
     Textf(progress.output, kStatusRow, 0, "%-79.79s", "");
     Textf(progress.output, kStatusRow, 0, "Searching: %3d%% of the trace read   (Esc stops)",
           static_cast<int>(share < 100 ? share : 100));
@@ -460,19 +468,36 @@ SearchOutcome WalkFromCheckpoint(int64_t target, Progress& progress) {
     return SearchOutcome::kFound;
 }
 
-// `N`: the last piece before the cursor that holds `text`.
+// `N`: the last piece before the cursor that holds `text`. The trace is
+// scanned back from the cursor in stretches that double in length, each one
+// forward: a piece found in a stretch holds the text after the stretch's
+// start, so it lies after any piece of the stretches before it, and the last
+// one found in the first stretch that has any is the piece wanted. A text
+// near the cursor is found without reading the trace from its start.
 SearchOutcome FindBackward(const Cursor& cursor, const char* text, Progress& progress) {
-    Scan scan;
-    Piece piece;
+    const int64_t first = FirstLineStart();
+    int64_t end = cursor.piece;
+    int64_t length = kFirstBackStretch;
     int64_t found = -1;
-    StartScan(scan, text, nullptr, FirstLineStart(), cursor.piece, &progress);
-    for (;;) {
-        const ScanStep step = NextPiece(scan, piece);
-        if (step == ScanStep::kStopped) return SearchOutcome::kStopped;
-        if (step == ScanStep::kEnd) break;
-        if (piece.start < cursor.piece) found = piece.start;
+    progress.length = cursor.piece - first;
+    while (found < 0 && end > first) {
+        const int64_t start = end - first > length ? end - length : first;
+        Scan scan;
+        Piece piece;
+        progress.bias = cursor.piece - end - start;
+        StartScan(scan, text, nullptr, start, end, &progress);
+        for (;;) {
+            const ScanStep step = NextPiece(scan, piece);
+            if (step == ScanStep::kStopped) return SearchOutcome::kStopped;
+            if (step == ScanStep::kEnd) break;
+            found = piece.start;
+        }
+        end = start;
+        length = std::min(length * 2, kLongestBackStretch);
     }
     if (found < 0) return SearchOutcome::kNotFound;
+    progress.length = TextLength(pfileTrace);
+    progress.bias = 0;
     return WalkFromCheckpoint(found, progress);
 }
 
