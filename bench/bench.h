@@ -44,6 +44,24 @@ struct Trace {
 Trace WriteTrace(const std::string& path, uint64_t lines, int states,
                  const std::vector<std::string>& tokens);
 
+// A trace of blocks as above, with a stretch in it where the stack nests
+// `depth` states deep and comes back, about kRoomAfterNest lines from the end.
+struct DeepTrace : Trace {
+    uint32_t depth = 0;
+    uint64_t blocksBefore = 0;  // whole blocks before the stretch
+    Offset nestStart = 0;       // where the stretch starts
+    Offset approach = 0;        // the first line of the third token before the deepest point
+    Offset deepestLine = 0;     // the `Stack now` line at the greatest depth
+    uint64_t deepestLineBytes = 0;
+    Offset nestEnd = 0;  // where the blocks go on after it
+    // The depths the stretch climbs back from, in the trace's order; each
+    // token on the way up has the value `(close D)`.
+    std::vector<uint32_t> closes;
+};
+
+DeepTrace WriteDeepTrace(const std::string& path, uint64_t lines, int states,
+                         const std::vector<std::string>& tokens, uint32_t depth);
+
 // Beeps of the benchmarks' console so far: a step past the end of a trace beeps.
 uint64_t Beeps();
 
@@ -52,5 +70,10 @@ uint64_t Beeps();
 // peak memory. False when the program could not be run.
 bool ReportTerminalFigures(const std::string& program, const std::string& directory,
                            const Listing& listing, const std::string& header, const Trace& trace);
+
+// The program's peak memory in a pseudo-terminal on the trace that nests
+// deep, with keys that take it to the greatest depth and jump about there.
+bool ReportDeepMemory(const std::string& program, const std::string& directory,
+                      const Listing& listing, const std::string& header, const DeepTrace& trace);
 
 }  // namespace bench

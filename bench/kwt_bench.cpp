@@ -6,7 +6,12 @@
 //              reference, with the program's line reader);
 //   step       a step that reads a new trace line, in a trace of 10^7
 //              lines against one of 10^5;
-//   replay     steps back and forward over recorded steps, likewise.
+//   replay     steps back and forward over recorded steps, likewise;
+//   deep_*     steps, steps back and replays where the stack is 10,000
+//              states deep, and a step that must collect the stack pool,
+//              against the same in the shallow part of the same trace; and
+//              the bytes a step back and the backward jumps read near the
+//              end of that trace, against its size.
 //
 // Then the program itself runs in a pseudo-terminal for the bytes a repaint
 // sends and its peak memory (terminal.cpp). Nothing here asserts a time.
@@ -19,6 +24,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -38,11 +44,17 @@ constexpr int kStepsPerBlock = 10000;
 constexpr int kReplayWalk = kStepSlots - 2 < 8000 ? kStepSlots - 2 : 8000;
 constexpr uint64_t kRoomAfterStart = 20000;
 
+constexpr uint32_t kDeepDepth = 10000;
+// Steps from bench::DeepTrace::approach: through the three deepest `Stack
+// now` lines (about 608 pieces each) and the first reduction and shift after.
+constexpr int kDeepSteps = 3600;
+
 struct Inputs {
     bench::Listing listing;
     std::string header;
     bench::Trace shortTrace;
     bench::Trace longTrace;
+    bench::DeepTrace deepTrace;
 };
 Inputs inputs;
 
@@ -156,15 +168,15 @@ class Stepper {
 public:
     explicit Stepper(const bench::Trace& trace) : trace_(trace) {}
 
-    bool Start() {
+    bool Start() { return Start(trace_.DeepestStart(kRoomAfterStart)); }
+    bool Start(bench::Offset at) {
         if (pfileLRT == nullptr) {
             QuietStandardOutput quiet;
             OpenLRT(inputs.listing.path.c_str());
         }
         TextClose(pfileTrace);
         pfileTrace = nullptr;
-        if (!OpenTrace(trace_.path.c_str()) ||
-            !TextSeek(pfileTrace, trace_.DeepestStart(kRoomAfterStart))) {
+        if (!OpenTrace(trace_.path.c_str()) || !TextSeek(pfileTrace, at)) {
             return false;
         }
         nState = 0;
@@ -179,6 +191,8 @@ public:
     void Back(int steps) {
         for (int i = 0; i < steps; ++i) PrevStep(output_, scroll_);
     }
+
+    ConsoleHandle output() const { return output_; }
 
 private:
     const bench::Trace& trace_;
@@ -254,6 +268,297 @@ void Replay(benchmark::State& state) {
     pair.Report(state, 2 * kReplayWalk);
 }
 
+// ---- the parser view at depth ---------------------------------------------------
+
+// Each step of a pass timed on its own, and the bytes it read, by the slot of
+// the step it shows.
+struct Pass {
+    std::vector<double> seconds = std::vector<double>(kStepSlots, -1);
+    std::vector<uint64_t> bytes = std::vector<uint64_t>(kStepSlots, 0);
+
+    template <typename Step>
+    void Time(int count, Step step) {
+        for (int i = 0; i < count; ++i) {
+            const uint64_t before = BytesRead();
+            const double start = ProcessorSeconds();
+            step();
+            const double took = ProcessorSeconds() - start;
+            seconds[sStateCursor] = took;
+            bytes[sStateCursor] = BytesRead() - before;
+        }
+    }
+};
+
+// What reading /proc/self/io adds to the bytes read.
+uint64_t ReadingOverhead() {
+    const uint64_t first = BytesRead();
+    return BytesRead() - first;
+}
+
+enum class DeepKind { kStep, kBack, kReplay };
+
+// Steps from `at`; the pass of `kind` is timed, the passes before it not.
+Pass DeepPass(Stepper& stepper, bench::Offset at, DeepKind kind) {
+    Pass pass;
+    if (!stepper.Start(at)) return pass;
+    if (kind == DeepKind::kStep) {
+        pass.Time(kDeepSteps, [&] { stepper.Forward(1); });
+        return pass;
+    }
+    stepper.Forward(kDeepSteps);
+    if (kind == DeepKind::kBack) {
+        pass.Time(kDeepSteps - 1, [&] { stepper.Back(1); });
+        return pass;
+    }
+    stepper.Back(kDeepSteps - 1);
+    pass.Time(kDeepSteps - 1, [&] { stepper.Forward(1); });
+    return pass;
+}
+
+// Each step's least time over the iterations (the same steps every time, so
+// that a pause of the machine in one of them does not count as the step's
+// cost), and the slowest single time seen.
+struct Best {
+    std::vector<double> seconds = std::vector<double>(kStepSlots, -1);
+    double sum = 0, worst = 0;
+    std::size_t worstSlot = 0;
+    uint64_t bytes = 0;
+    int passes = 0, steps = 0;
+
+    void Add(const Pass& pass, uint64_t overhead) {
+        ++passes;
+        steps = 0;
+        for (std::size_t slot = 0; slot < pass.seconds.size(); ++slot) {
+            const double took = pass.seconds[slot];
+            if (took < 0) continue;
+            ++steps;
+            sum += took;
+            if (took > worst) {
+                worst = took;
+                worstSlot = slot;
+            }
+            bytes += pass.bytes[slot] - overhead;
+            if (seconds[slot] < 0 || took < seconds[slot]) seconds[slot] = took;
+        }
+    }
+    std::vector<double> Sorted() const {
+        std::vector<double> times;
+        for (double took : seconds) {
+            if (took >= 0) times.push_back(took);
+        }
+        std::sort(times.begin(), times.end());
+        return times;
+    }
+    double Median() const {
+        const std::vector<double> times = Sorted();
+        return times.empty() ? 0 : times[times.size() / 2];
+    }
+    double Max() const {
+        const std::vector<double> times = Sorted();
+        return times.empty() ? 0 : times.back();
+    }
+    double Mean() const { return steps > 0 ? sum / passes / steps : 0; }
+};
+
+// The slot of the step that shows the last piece of the deepest `Stack now`
+// line, the piece where that line takes effect; -1 when no step did.
+int LastPieceSlot() {
+    const bench::DeepTrace& trace = inputs.deepTrace;
+    const bench::Offset last =
+        trace.deepestLine + static_cast<bench::Offset>((trace.deepestLineBytes - 1) / 80 * 80);
+    for (uint32_t slot = 0; slot < kStepSlots; ++slot) {
+        if (lTrace[slot] == last && slot != sStateBottom) return static_cast<int>(slot);
+    }
+    return -1;
+}
+
+void Deep(benchmark::State& state, DeepKind kind) {
+    const bench::DeepTrace& trace = inputs.deepTrace;
+    // The shallow baseline: the last block before the stretch, at most 60 deep.
+    const bench::Offset shallowStart = trace.BlockStart(trace.blocksBefore - 1);
+    Stepper stepper{trace};
+    const uint64_t overhead = ReadingOverhead();
+    Best deep, shallow;
+    int lastSlot = -1;
+    uint64_t lastPieceBytes = 0;
+    uint32_t depth = 0;
+    for (auto _ : state) {
+        const bool deepFirst = state.iterations() % 2 == 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool isDeep = (turn == 0) == deepFirst;
+            const Pass pass = DeepPass(stepper, isDeep ? trace.approach : shallowStart, kind);
+            (isDeep ? deep : shallow).Add(pass, overhead);
+            if (!isDeep) continue;
+            lastSlot = LastPieceSlot();
+            if (lastSlot < 0 || pass.seconds[static_cast<std::size_t>(lastSlot)] < 0) {
+                state.SkipWithError("no step showed the deepest line's last piece");
+                return;
+            }
+            const auto slot = static_cast<std::size_t>(lastSlot);
+            depth = std::max(depth, StackDepth(stepViews[slot].stacks[0]));
+            lastPieceBytes = pass.bytes[slot] - overhead;
+            double took = 0;
+            for (double each : pass.seconds) took += std::max(each, 0.0);
+            state.SetIterationTime(took);
+        }
+    }
+    if (deep.steps == 0 || shallow.steps == 0) return;
+    state.counters["depth"] = depth;
+    state.counters["steps"] = deep.steps;
+    state.counters["med_us"] = deep.Median() * 1e6;
+    state.counters["mean_us"] = deep.Mean() * 1e6;
+    state.counters["max_us"] = deep.Max() * 1e6;
+    state.counters["worst_us"] = deep.worst * 1e6;
+    // The least time of the step that took worst_us once: a pause of the
+    // machine shows as a worst time far above it.
+    state.counters["worst_step_us"] = deep.seconds[deep.worstSlot] * 1e6;
+    state.counters["last_piece_us"] = deep.seconds[static_cast<std::size_t>(lastSlot)] * 1e6;
+    state.counters["last_piece_read_KB"] = static_cast<double>(lastPieceBytes) / 1e3;
+    state.counters["read_B"] = static_cast<double>(deep.bytes) / deep.passes / deep.steps;
+    state.counters["shallow_med_us"] = shallow.Median() * 1e6;
+    state.counters["shallow_mean_us"] = shallow.Mean() * 1e6;
+    state.counters["shallow_max_us"] = shallow.Max() * 1e6;
+    state.counters["ratio"] = deep.Mean() / shallow.Mean();
+}
+
+// ---- a step that collects the stack pool ----------------------------------------
+
+// With the ring full of steps through the deepest part of the trace (or, for
+// the baseline, through the shallow part), the pool is filled with entries
+// no view holds until a line of the greatest depth would not fit, so that the
+// next step must collect them first. That step is timed.
+double CollectingStep(Stepper& stepper, bench::Offset at, bool* collected) {
+    *collected = false;
+    if (!stepper.Start(at)) return -1;
+    stepper.Forward(static_cast<int>(kStepSlots));
+    StackHandle garbage = kEmptyStack;
+    while (StackEntriesFree() > kStackDepthMax) {
+        garbage = StackPush(garbage, 1);
+        if (StackDepth(garbage) >= 1000) garbage = kEmptyStack;
+    }
+    const uint32_t before = StackEntriesFree();
+    const double start = ProcessorSeconds();
+    stepper.Forward(1);
+    const double took = ProcessorSeconds() - start;
+    *collected = StackEntriesFree() > before;
+    return took;
+}
+
+void DeepCollect(benchmark::State& state) {
+    const bench::DeepTrace& trace = inputs.deepTrace;
+    const bench::Offset shallowStart = trace.BlockStart(trace.blocksBefore - 7);
+    Stepper stepper{trace};
+    double deep = 0, shallow = 0, deepMax = 0;
+    for (auto _ : state) {
+        const bool deepFirst = state.iterations() % 2 == 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool isDeep = (turn == 0) == deepFirst;
+            bool collected = false;
+            const double took =
+                CollectingStep(stepper, isDeep ? trace.approach : shallowStart, &collected);
+            if (!collected) {
+                state.SkipWithError("the step did not collect the pool");
+                return;
+            }
+            if (isDeep) {
+                deep += took;
+                deepMax = std::max(deepMax, took);
+                state.SetIterationTime(took);
+            } else {
+                shallow += took;
+            }
+        }
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["step_us"] = deep / runs * 1e6;
+    state.counters["max_us"] = deepMax * 1e6;
+    state.counters["shallow_us"] = shallow / runs * 1e6;
+    state.counters["ratio"] = deep / shallow;
+}
+
+// ---- jumps back near the end of the deep trace ---------------------------------
+
+double MilliSince(double start) { return (ProcessorSeconds() - start) * 1e3; }
+
+// From the first step, a search forward to the end of the stretch that nests
+// deep, near the end of the trace, interprets every line on the way and
+// leaves checkpoints. From there a step back, a search back (N) and a jump
+// back to a state (<) are each timed, with the bytes they read against the
+// trace's size: none may read the trace from its start.
+void DeepJumps(benchmark::State& state) {
+    const bench::DeepTrace& trace = inputs.deepTrace;
+    const std::string cursorText = "(close " + std::to_string(trace.closes.back()) + ")";
+    const std::string backText =
+        "(close " + std::to_string(trace.closes[trace.closes.size() - 40]) + ")";
+    Stepper stepper{trace};
+    const ConsoleHandle input = ConsoleInputHandle();
+    const ConsoleHandle output = stepper.output();
+    const uint64_t overhead = ReadingOverhead();
+    for (auto _ : state) {
+        if (!stepper.Start(0)) {
+            state.SkipWithError("cannot open the deep trace");
+            return;
+        }
+        uint64_t before = BytesRead();
+        double start = ProcessorSeconds();
+        if (SearchTrace(input, output, SearchKind::kForward, cursorText.c_str()) !=
+            SearchOutcome::kFound) {
+            state.SkipWithError("the search forward found nothing");
+            return;
+        }
+        const double walk = ProcessorSeconds() - start;
+        const uint64_t walkBytes = BytesRead() - before - overhead;
+        state.SetIterationTime(walk);
+        const int64_t cursor = lTrace[sStateCursor];
+
+        before = BytesRead();
+        start = ProcessorSeconds();
+        stepper.Back(1);
+        const double backMs = MilliSince(start);
+        const uint64_t backBytes = BytesRead() - before - overhead;
+        stepper.Forward(1);
+
+        before = BytesRead();
+        start = ProcessorSeconds();
+        const SearchOutcome found =
+            SearchTrace(input, output, SearchKind::kBackward, backText.c_str());
+        const double findMs = MilliSince(start);
+        const uint64_t findBytes = BytesRead() - before - overhead;
+        const int64_t landed = lTrace[sStateCursor];
+        const uint32_t landedState = ShownView().state;
+        stepper.Back(1);
+
+        nState = landedState;  // as the state keys would show it
+        before = BytesRead();
+        start = ProcessorSeconds();
+        const SearchOutcome entered =
+            SearchTrace(input, output, SearchKind::kEnterBackward, nullptr, landedState);
+        const double enterMs = MilliSince(start);
+        const uint64_t enterBytes = BytesRead() - before - overhead;
+        const int64_t enteredAt = lTrace[sStateCursor];
+        if (found != SearchOutcome::kFound || entered != SearchOutcome::kFound ||
+            landed >= cursor || enteredAt >= cursor) {
+            state.SkipWithError("a jump back did not land before the cursor");
+            return;
+        }
+        const double size = static_cast<double>(trace.bytes);
+        state.counters["trace_MB"] = size / 1e6;
+        state.counters["cursor_at"] = static_cast<double>(cursor) / size;
+        state.counters["walk_s"] = walk;
+        state.counters["walk_read_MB"] = static_cast<double>(walkBytes) / 1e6;
+        state.counters["back_ms"] = backMs;
+        state.counters["back_read_KB"] = static_cast<double>(backBytes) / 1e3;
+        state.counters["N_at"] = static_cast<double>(landed) / size;
+        state.counters["N_ms"] = findMs;
+        state.counters["N_read_KB"] = static_cast<double>(findBytes) / 1e3;
+        state.counters["N_share"] = static_cast<double>(findBytes) / size;
+        state.counters["lt_at"] = static_cast<double>(enteredAt) / size;
+        state.counters["lt_ms"] = enterMs;
+        state.counters["lt_read_KB"] = static_cast<double>(enterBytes) / 1e3;
+        state.counters["lt_share"] = static_cast<double>(enterBytes) / size;
+    }
+}
+
 std::vector<std::string> TerminalNames() {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < sSymbols; ++i) {
@@ -292,12 +597,22 @@ int main(int argc, char** argv) {
         bench::WriteTrace(directory + "trace-1e5", kShortTraceLines, inputs.listing.states, tokens);
     inputs.longTrace =
         bench::WriteTrace(directory + "trace-1e7", kLongTraceLines, inputs.listing.states, tokens);
+    inputs.deepTrace = bench::WriteDeepTrace(directory + "trace-deep", kLongTraceLines,
+                                             inputs.listing.states, tokens, kDeepDepth);
     std::printf(
-        "listing: %.1f MB, %llu lines, %d states; %zu token names; traces %.1f and %.1f MB\n",
+        "listing: %.1f MB, %llu lines, %d states; %zu token names; traces %.1f and %.1f MB\n"
+        "deep trace: %.1f MB; the stretch where the stack nests %u deep spans %.1f%%-%.1f%% of its "
+        "bytes; the deepest `Stack now` line has %llu bytes\n",
         static_cast<double>(inputs.listing.bytes) / 1e6,
         static_cast<unsigned long long>(inputs.listing.lines), inputs.listing.states, tokens.size(),
         static_cast<double>(inputs.shortTrace.bytes) / 1e6,
-        static_cast<double>(inputs.longTrace.bytes) / 1e6);
+        static_cast<double>(inputs.longTrace.bytes) / 1e6,
+        static_cast<double>(inputs.deepTrace.bytes) / 1e6, inputs.deepTrace.depth,
+        100.0 * static_cast<double>(inputs.deepTrace.nestStart) /
+            static_cast<double>(inputs.deepTrace.bytes),
+        100.0 * static_cast<double>(inputs.deepTrace.nestEnd) /
+            static_cast<double>(inputs.deepTrace.bytes),
+        static_cast<unsigned long long>(inputs.deepTrace.deepestLineBytes));
 
     benchmark::RegisterBenchmark("indexing", Indexing)
         ->UseManualTime()
@@ -306,12 +621,34 @@ int main(int argc, char** argv) {
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("replay", Replay)->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("deep_step", Deep, DeepKind::kStep)
+        ->UseManualTime()
+        ->Iterations(5)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("deep_back", Deep, DeepKind::kBack)
+        ->UseManualTime()
+        ->Iterations(5)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("deep_replay", Deep, DeepKind::kReplay)
+        ->UseManualTime()
+        ->Iterations(5)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("deep_collect", DeepCollect)
+        ->UseManualTime()
+        ->Iterations(3)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("deep_jumps", DeepJumps)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(1)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
     std::printf("\n");
-    return bench::ReportTerminalFigures(KWT_PROGRAM, directory, inputs.listing, inputs.header,
-                                        inputs.longTrace)
-               ? 0
-               : 1;
+    const bool terminal = bench::ReportTerminalFigures(KWT_PROGRAM, directory, inputs.listing,
+                                                       inputs.header, inputs.longTrace);
+    const bool deep = bench::ReportDeepMemory(KWT_PROGRAM, directory, inputs.listing, inputs.header,
+                                              inputs.deepTrace);
+    return terminal && deep ? 0 : 1;
 }

@@ -32,6 +32,7 @@ const std::string kHome = "\033OH";
 const std::string kEscape = "\033";
 constexpr int kSteps = 40;
 constexpr long kMemoryLimitKiB = 8 * 1024;
+constexpr long kDeepMemoryLimitKiB = 16000000 / 1024;
 
 struct Size {
     unsigned short rows, columns;
@@ -76,6 +77,18 @@ public:
         return AwaitKeyRead(false) ? static_cast<long>(output_.size() - before) : -1;
     }
     const std::string& Output() const { return output_; }
+    // After a key that starts a long search: the search looks for Esc in a
+    // read of the terminal that does not wait, which can pass for the wait
+    // for a key. Waits until the program sleeps in a read of its terminal,
+    // quiet, twice over 50 ms.
+    bool Settle() {
+        for (int asleep = 0; asleep < 2;) {
+            if (Ended() || !AwaitKeyRead(true)) return false;
+            asleep = Sleeping() ? asleep + 1 : 0;
+            if (Pump(50) > 0) asleep = 0;
+        }
+        return true;
+    }
     // The peak resident set so far (VmHWM), in KiB.
     long PeakKiB() const {
         std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
@@ -113,6 +126,14 @@ private:
         const bool readingKeys =
             number == std::to_string(SYS_read) && (firstArgument == "0x0" || firstArgument == "0");
         return readingKeys ? Activity::kReadingKeys : Activity::kBusy;
+    }
+    bool Sleeping() const {
+        std::ifstream file("/proc/" + std::to_string(pid_) + "/stat");
+        std::string text;
+        std::getline(file, text);
+        const std::size_t name = text.rfind(')');
+        return name != std::string::npos && text.compare(name, 4, ") S ") == 0 &&
+               Now() == Activity::kReadingKeys;
     }
     bool Ended() {
         int status = 0;
@@ -200,15 +221,34 @@ double ReportRepaints(const std::string& program, const Listing& listing, const 
 // The peak memory of a run that starts, steps, pages and jumps to the last
 // state and back.
 long PeakOfRun(const std::string& program, const std::string& trace, const std::string& listing,
-               const std::string& header) {
+               const std::string& header,
+               const std::vector<std::string>& keys = {kStep, kStep, kStep, kPageDown, kEnd, kStep,
+                                                       kHome, kStepBack, kStep},
+               bool settle = false) {
     Terminal terminal;
     if (!terminal.Start({program, trace, listing, header})) return -1;
-    for (const std::string& key :
-         {kStep, kStep, kStep, kPageDown, kEnd, kStep, kHome, kStepBack, kStep}) {
-        terminal.Press(key);
+    for (const std::string& key : keys) {
+        if (terminal.Press(key) < 0 || (settle && !terminal.Settle())) return -1;
     }
     const long peak = terminal.PeakKiB();
     return terminal.Stop() == 0 ? peak : -1;
+}
+
+// The keys of a run on the trace that nests deep: steps, then a search to the
+// token that takes the stack to its greatest depth and steps there, the
+// stack page, steps back and forward, jumps back and forward to the state on
+// screen, a search to near the trace's end, a search back (N), and `e`,
+// which finds no error.
+std::vector<std::string> DeepKeys(const DeepTrace& trace) {
+    const std::string nearEnd =
+        "(close " + std::to_string(trace.closes[trace.closes.size() - 40]) + ")";
+    return {kStep,     kStep, "/(open " + std::to_string(trace.depth) + ")\r",
+            kStep,     kStep, kStep,
+            "s",       kStep, kStepBack,
+            kStepBack, kStep, "<",
+            ">",       "s",   "/" + nearEnd + "\r",
+            kStep,     kStep, "N",
+            "e"};
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -216,6 +256,29 @@ void WriteFile(const std::string& path, const std::string& text) {
 }
 
 }  // namespace
+
+bool ReportDeepMemory(const std::string& program, const std::string& directory,
+                      const Listing& listing, const std::string& header, const DeepTrace& trace) {
+    const std::string tinyListing = directory + "tiny.output", tinyTrace = directory + "tiny-trace",
+                      tinyHeader = directory + "tiny.h";
+    WriteFile(tinyListing, "State 0\n\n    0 $accept: . x $end\n");
+    WriteFile(tinyTrace, "Starting parse\n");
+    WriteFile(tinyHeader, "#define X 258\n");
+    const long small = PeakOfRun(program, tinyTrace, tinyListing, tinyHeader);
+    const auto start = Clock::now();
+    const long deep = PeakOfRun(program, trace.path, listing.path, header, DeepKeys(trace), true);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf(
+        "memory, deep: peak (VmHWM) %ld KiB on a %.1f MB listing and a %llu-line, %.1f MB trace "
+        "whose stack goes %u deep (%zu keys, %.0f s); %ld KiB on one-line files; ratio %.2f; "
+        "%.2f of the %ld KiB (16 MB) limit\n",
+        deep, static_cast<double>(listing.bytes) / 1e6,
+        static_cast<unsigned long long>(trace.lines), static_cast<double>(trace.bytes) / 1e6,
+        trace.depth, DeepKeys(trace).size(), seconds, small,
+        static_cast<double>(deep) / static_cast<double>(small),
+        static_cast<double>(deep) / kDeepMemoryLimitKiB, kDeepMemoryLimitKiB);
+    return small > 0 && deep > 0;
+}
 
 bool ReportTerminalFigures(const std::string& program, const std::string& directory,
                            const Listing& listing, const std::string& header, const Trace& trace) {

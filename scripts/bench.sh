@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in release mode, generates their inputs and runs
-# them. Takes a few minutes; needs about 300 MB of disk for the inputs.
+# them, then the search benchmark (scripts/search-bench.sh). Takes about ten
+# minutes; needs about 1 GB of disk for the inputs while it runs, and keeps
+# the search benchmark's 300 MB trace in /tmp.
 #
 #   scripts/bench.sh [benchmark flags...]
 #
 # Flags go to Google Benchmark, e.g. --benchmark_filter=indexing or
-# --benchmark_repetitions=9. The output is kept in build-bench/bench-results.txt.
+# --benchmark_repetitions=9; with a filter the search benchmark is left out.
+# The output is kept in build-bench/bench-results.txt.
 # The benchmarks are not part of the test suite and assert nothing about time.
 # Environment: BENCH_BUILD (default build-bench), JOBS (default nproc).
 set -euo pipefail
@@ -18,7 +21,7 @@ results=$build/bench-results.txt
 
 "$root/scripts/install-deps.sh" build bench
 cmake -S "$root" -B "$build" -DKWT_BENCH=ON -DKWT_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "$jobs" --target kwt kwt_bench
+cmake --build "$build" -j "$jobs" --target kwt kwt_bench kwt_search_bench
 
 # A grammar of SQL-like statement families, and bison's listing of it with
 # closure items and lookahead sets (-y: the header also has #define lines).
@@ -50,5 +53,9 @@ kwt = statistics.median(b - a for a, b, c in runs)
 wc = statistics.median(c - b for a, b, c in runs)
 ratio = statistics.median((b - a) / (c - b) for a, b, c in runs)
 print(f"start-up: kwt indexing {kwt * 1e3:.1f} ms, wc -l {wc * 1e3:.1f} ms, ratio {ratio:.2f} (medians of {len(runs)} pairs)")'
+  if [[ " $* " != *" --benchmark_filter="* ]]; then
+    echo
+    BENCH_BUILD="$build" JOBS="$jobs" "$root/scripts/search-bench.sh"
+  fi
 } 2>&1 | tee "$results"
 echo "(output kept in $results)"

@@ -71,8 +71,13 @@ void MarkView(const ParserView& view) {
 }
 
 void CollectUnheld(const ParserView* working, std::size_t count) {
+    // Neighbouring steps mostly hold the same stacks (every piece of a long
+    // line does): those are marked once.
+    const ParserView* marked = nullptr;
     for (uint16_t slot = sStateBottom; slot != sStateTop; slot = NextSlot(slot)) {
-        MarkView(stepViews[slot]);
+        const ParserView& view = stepViews[slot];
+        if (marked == nullptr || view.stacks != marked->stacks) MarkView(view);
+        marked = &view;
     }
     for (std::size_t i = 0; i < checkpointCount; ++i) MarkView(checkpoints[i].view);
     for (std::size_t i = 0; i < count; ++i) MarkView(working[i]);

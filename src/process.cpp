@@ -116,8 +116,9 @@ void ShowNoteRow(ConsoleHandle output) {
 }
 
 void ShowNote(ConsoleHandle output, const char* note) {
-    std::snprintf(noteText.data(), noteText.size(), "%s", note);
-    noteShown = true;
+    // A note longer than the row is cut: the row shows 79 characters of it.
+    const int length = std::snprintf(noteText.data(), noteText.size(), "%s", note);
+    noteShown = length >= 0;
     ShowNoteRow(output);
 }
 

@@ -22,37 +22,64 @@ struct Entry {
 
 // Entry 0 stands for the empty stack and is never handed out.
 std::array<Entry, kStackEntriesMax + 1> entries{};
-std::array<uint8_t, (kStackEntriesMax + 1 + 7) / 8> marks{};
-StackHandle freeList = kEmptyStack;
-uint32_t freeCount = 0;
+// Bit sets of entries, 64 to a word. `used`: the entries handed out and not
+// collected since, and entry 0. `marks`, while collecting: the entries of the
+// stacks still held. A collection makes the marked entries the used ones and
+// writes nothing to the entries it frees (the pool is megabytes; a pass over
+// it made the step that collects take most of a millisecond): a free entry is
+// found by its clear bit when one is needed, the lowest first.
+constexpr std::size_t kWordBits = 64;
+constexpr std::size_t kWords = (kStackEntriesMax + 1 + kWordBits - 1) / kWordBits;
+std::array<uint64_t, kWords> used{1};
+std::array<uint64_t, kWords> marks{};
+uint32_t marked = 0;
+uint32_t freeCount = 0;  // entries below neverUsed not in use
 uint32_t neverUsed = 1;  // entries from here on have not been handed out yet
+// No entry below this word is free: they are taken lowest first.
+std::size_t firstFreeWord = 0;
 
 bool IsEntry(StackHandle stack) { return stack != kEmptyStack && stack <= kStackEntriesMax; }
 
+uint64_t Bit(StackHandle entry) { return uint64_t{1} << (entry % kWordBits); }
+
+// The lowest clear bit of a word that has one.
+uint32_t LowestClearBit(uint64_t word) {
+    uint32_t bit = 0;
+    for (uint64_t clear = ~word; (clear & 0xFF) == 0; clear >>= 8) bit += 8;
+    for (uint64_t clear = ~word >> bit; (clear & 1) == 0; clear >>= 1) ++bit;
+    return bit;
+}
+
 StackHandle NewEntry(uint32_t state, uint32_t depth, StackHandle below) {
     StackHandle entry = kUnknownStack;
-    if (freeList != kEmptyStack) {
-        entry = freeList;
-        freeList = entries[entry].below;
+    if (freeCount > 0) {
+        // Free entries lie below neverUsed, so the first clear bit is one.
+        while (used[firstFreeWord] == ~uint64_t{0}) ++firstFreeWord;
+        entry = static_cast<StackHandle>(firstFreeWord * kWordBits) +
+                LowestClearBit(used[firstFreeWord]);
         --freeCount;
     } else if (neverUsed <= kStackEntriesMax) {
         entry = neverUsed++;
     } else {
         return kUnknownStack;
     }
+    used[entry / kWordBits] |= Bit(entry);
     entries[entry] = Entry{state, depth, below};
     return entry;
 }
 
-bool IsMarked(StackHandle entry) { return (marks[entry / 8] & (1u << (entry % 8))) != 0; }
+bool IsMarked(StackHandle entry) { return (marks[entry / kWordBits] & Bit(entry)) != 0; }
 
 }  // namespace
 
 void ResetStacks() {
-    freeList = kEmptyStack;
+    used.fill(0);
+    used[0] = Bit(kEmptyStack);
+    marks.fill(0);
+    marked = 0;
     freeCount = 0;
     neverUsed = 1;
-    marks.fill(0);
+    firstFreeWord = 0;
 }
 
 uint32_t StackDepth(StackHandle stack) {
@@ -107,18 +134,16 @@ uint32_t StackEntriesFree() { return freeCount + (kStackEntriesMax + 1 - neverUs
 
 void MarkStack(StackHandle stack) {
     for (; IsEntry(stack) && !IsMarked(stack); stack = entries[stack].below) {
-        marks[stack / 8] = static_cast<uint8_t>(marks[stack / 8] | (1u << (stack % 8)));
+        marks[stack / kWordBits] |= Bit(stack);
+        ++marked;
     }
 }
 
 void CollectStacks() {
-    freeList = kEmptyStack;
-    freeCount = 0;
-    for (StackHandle entry = neverUsed - 1; entry > 0; --entry) {
-        if (IsMarked(entry)) continue;
-        entries[entry].below = freeList;
-        freeList = entry;
-        ++freeCount;
-    }
+    marks[0] |= Bit(kEmptyStack);
+    used = marks;
+    freeCount = neverUsed - 1 - marked;
+    firstFreeWord = 0;
     marks.fill(0);
+    marked = 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/console.h"
@@ -51,9 +52,10 @@ inline struct State {
 // A blank buffer of `width` x `height` cells in `attribute`, the cursor at (0, 0), no input, no
 // answers, nothing recorded.
 inline void Reset(int width = 80, int height = 25, ConsoleAttribute attribute = 0x07) {
-    state = State{};
-    state.screen =
-        Screen{width, std::vector<Cell>(std::size_t(width * height), Cell{' ', attribute})};
+    State fresh;
+    std::swap(state, fresh);
+    state.screen.width = width;
+    state.screen.cells.assign(std::size_t(width * height), Cell{' ', attribute});
     state.height = height, state.attribute = attribute;
 }
 inline ConsoleHandle Input() {
