@@ -99,7 +99,7 @@ M = [
 ("S02", "pop keeps one state too many", "src/stack.cpp",
  "    const uint32_t keep = depth - count;", "    const uint32_t keep = depth - count + 1;"),
 ("S03", "collection frees stacks still held", "src/stack.cpp",
- "        if (IsMarked(entry)) continue;", "        if (false) continue;"),
+ "        marks[stack / kWordBits] |= Bit(stack);", "        (void)Bit(stack);"),
 ("P01", "ring full: bottom not advanced", "src/history.cpp",
  "if (sStateTop == sStateBottom) sStateBottom = NextSlot(sStateBottom);", "(void)0;"),
 ("P02", "back past oldest step", "src/history.cpp",
@@ -123,7 +123,7 @@ M = [
  "    stepViews[sStateCursor] = view;\n    stepViews[sStateCursor].state = nState;\n}\n\nvoid RecordJump"),
 # ---- jumps ------------------------------------------------------------------------------------
 ("J01", "a backward search lands on the cursor's own line", "src/search.cpp",
- "        if (piece.start < cursor.piece) found = piece.start;", "        if (piece.start <= cursor.piece) found = piece.start;"),
+ "    int64_t end = cursor.piece;", "    int64_t end = cursor.piece + 1;"),
 ("J02", "a key across two pieces found", "src/search.cpp",
  "        if (!whole) continue;", "        (void)whole;"),
 ("J03", "> lands on a step that stays in the state", "src/search.cpp",
