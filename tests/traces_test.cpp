@@ -467,6 +467,29 @@ TEST(Search, EscDuringALongSearchLeavesEverythingAsItWas) {
     }
 }
 
+// The pool's collection frees what no step holds and hands it out again, never a held entry.
+TEST(StackPool, ACollectionReusesOnlyWhatIsNotHeld) {
+    ResetStacks();
+    StackHandle held = kEmptyStack;
+    StackHandle dropped = kEmptyStack;
+    for (uint32_t state = 1; state <= 3; ++state) {
+        held = StackPush(held, state);
+        dropped = StackPush(dropped, state + 10);
+    }
+    const uint32_t free = StackEntriesFree();
+    MarkStack(held);
+    CollectStacks();
+    StackHandle fresh = kEmptyStack;
+    for (uint32_t state = 21; state <= 26; ++state) fresh = StackPush(fresh, state);
+    std::string states;
+    for (StackHandle entry = held; entry != kEmptyStack; entry = StackBelow(entry)) {
+        states += std::to_string(StackState(entry)) + " ";
+    }
+    EXPECT_EQ(states, "3 2 1 ");
+    EXPECT_EQ(StackEntriesFree(), free - 3);
+    ResetStacks();
+}
+
 // A sparse file with lines just before and past 2 GiB: the listing's and the step history's
 // offsets, load and replay.
 TEST(FilesPast2GiB, IndexStepAndReplay) {
