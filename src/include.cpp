@@ -1,6 +1,7 @@
 // The token header: `#define NAME NUMBER` lines and enum entries
 // `NAME = NUMBER,` (as bison's C and C++ headers write them) read into a
 // table, and the display name of the lookahead token.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,74 @@ std::array<int32_t, kSymbolsMax> nSymbol{};
 uint16_t sSymbols = 0;
 
 namespace {
+
+// ---- the table's index by name ---------------------------------------------------------
+// Open addressing, a slot holding a symbol's place plus one; a name given
+// twice keeps its first place. Double-quoted names are also indexed bare.
+constexpr std::size_t kSymbolSlots = 2 * kSymbolsMax;
+using SymbolSlots = std::array<uint16_t, kSymbolSlots>;
+SymbolSlots byName{};
+SymbolSlots byBareName{};
+
+std::size_t HashName(const char* name, std::size_t length) {
+    uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < length; ++i) {
+        hash = (hash ^ static_cast<unsigned char>(name[i])) * 16777619u;
+    }
+    return hash % kSymbolSlots;
+}
+
+// A symbol's name as indexed: whole, or bare (without its double quotes).
+bool NameOf(uint16_t symbol, bool bare, const char** name, std::size_t* length) {
+    *name = szSymbol[symbol].data();
+    *length = std::strlen(*name);
+    if (!bare) return true;
+    if (*length <= 2 || (*name)[0] != '"' || (*name)[*length - 1] != '"') return false;
+    ++*name;
+    *length -= 2;
+    return true;
+}
+
+bool SameName(uint16_t symbol, bool bare, const char* name, std::size_t length) {
+    const char* known = nullptr;
+    std::size_t knownLength = 0;
+    return NameOf(symbol, bare, &known, &knownLength) && knownLength == length &&
+           std::memcmp(known, name, length) == 0;
+}
+
+// The symbol's place, or kSymbolsMax when no symbol has that name.
+uint16_t LookUp(const SymbolSlots& slots, const char* name, std::size_t length, bool bare) {
+    for (std::size_t probe = 0, at = HashName(name, length); probe < kSymbolSlots; ++probe) {
+        const uint16_t slot = slots[(at + probe) % kSymbolSlots];
+        if (slot == 0) break;
+        if (SameName(static_cast<uint16_t>(slot - 1), bare, name, length)) return slot - 1;
+    }
+    return kSymbolsMax;
+}
+
+void Insert(SymbolSlots& slots, uint16_t symbol, bool bare) {
+    const char* name = nullptr;
+    std::size_t length = 0;
+    if (!NameOf(symbol, bare, &name, &length)) return;
+    for (std::size_t probe = 0, at = HashName(name, length); probe < kSymbolSlots; ++probe) {
+        uint16_t& slot = slots[(at + probe) % kSymbolSlots];
+        if (slot == 0) {
+            slot = static_cast<uint16_t>(symbol + 1);
+            return;
+        }
+        if (SameName(static_cast<uint16_t>(slot - 1), bare, name, length)) return;
+    }
+}
+
+void ClearSymbolIndex() {
+    byName.fill(0);
+    byBareName.fill(0);
+}
+
+void IndexSymbol(uint16_t symbol) {
+    Insert(byName, symbol, false);
+    Insert(byBareName, symbol, true);
+}
 
 constexpr char kDefineKeyword[] = "#define ";
 constexpr std::size_t kDefineLength = sizeof kDefineKeyword - 1;
@@ -105,11 +174,22 @@ uint16_t ReadInclude(const char* path) {
 
 bool AddSymbol(const char* name, std::size_t length, int32_t number) {
     if (sSymbols >= kSymbolsMax) return false;
+    // The table is emptied by setting its count to 0: its index goes with it.
+    if (sSymbols == 0) ClearSymbolIndex();
     if (length > kSymbolNameSize - 1) length = kSymbolNameSize - 1;
     std::memcpy(szSymbol[sSymbols].data(), name, length);
     szSymbol[sSymbols][length] = '\0';
     nSymbol[sSymbols] = number;
+    IndexSymbol(sSymbols);
     ++sSymbols;
+    return true;
+}
+
+bool FindSymbol(const char* name, std::size_t length, bool bareAllowed, int32_t* number) {
+    uint16_t found = LookUp(byName, name, length, false);
+    if (bareAllowed) found = std::min(found, LookUp(byBareName, name, length, true));
+    if (found >= sSymbols) return false;
+    *number = nSymbol[found];
     return true;
 }
 

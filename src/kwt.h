@@ -50,6 +50,10 @@ static_assert(kSymbolsMax <= UINT16_MAX, "sSymbols counts the token table");
 uint16_t ReadInclude(const char* path);
 // Adds a name and number to the token table; false when the table is full.
 bool AddSymbol(const char* name, std::size_t length, int32_t number);
+// The number of the first token in the table named by the `length`
+// characters at `name`; with `bareAllowed` a double-quoted name also matches
+// without its quotes. False when none is.
+bool FindSymbol(const char* name, std::size_t length, bool bareAllowed, int32_t* number);
 // The end of the symbol name at `text`: a quoted name ("==", '+', with
 // backslash escapes) after its closing quote, any other name at the first
 // blank.

@@ -417,17 +417,10 @@ void InterpretByaccLine(ParserView& view, const char* line) {
 // one wins, since a name can hold blanks. 0 when none is known.
 std::size_t MatchTerminal(const char* text, int32_t* number) {
     std::size_t best = 0;
-    for (uint16_t i = 0; i < sSymbols; ++i) {
-        const char* name = szSymbol[i].data();
-        std::size_t length = std::strlen(name);
-        if (length > 2 && name[0] == '"' && name[length - 1] == '"' && text[0] != '"') {
-            ++name;
-            length -= 2;
-        }
-        if (length > best && std::strncmp(text, name, length) == 0 &&
-            StartsWith(text + length, " (")) {
+    const bool bareAllowed = text[0] != '"';
+    for (std::size_t length = 1; length < kSymbolNameSize && text[length - 1] != '\0'; ++length) {
+        if (StartsWith(text + length, " (") && FindSymbol(text, length, bareAllowed, number)) {
             best = length;
-            *number = nSymbol[i];
         }
     }
     return best;
