@@ -255,16 +255,21 @@ void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+// The peak memory of a run on the smallest inputs: one state, one trace line, one token.
+long PeakOnTinyFiles(const std::string& program, const std::string& directory) {
+    const std::string listing = directory + "tiny.output", trace = directory + "tiny-trace",
+                      header = directory + "tiny.h";
+    WriteFile(listing, "State 0\n\n    0 $accept: . x $end\n");
+    WriteFile(trace, "Starting parse\n");
+    WriteFile(header, "#define X 258\n");
+    return PeakOfRun(program, trace, listing, header);
+}
+
 }  // namespace
 
 bool ReportDeepMemory(const std::string& program, const std::string& directory,
                       const Listing& listing, const std::string& header, const DeepTrace& trace) {
-    const std::string tinyListing = directory + "tiny.output", tinyTrace = directory + "tiny-trace",
-                      tinyHeader = directory + "tiny.h";
-    WriteFile(tinyListing, "State 0\n\n    0 $accept: . x $end\n");
-    WriteFile(tinyTrace, "Starting parse\n");
-    WriteFile(tinyHeader, "#define X 258\n");
-    const long small = PeakOfRun(program, tinyTrace, tinyListing, tinyHeader);
+    const long small = PeakOnTinyFiles(program, directory);
     const auto start = Clock::now();
     const long deep = PeakOfRun(program, trace.path, listing.path, header, DeepKeys(trace), true);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -282,13 +287,7 @@ bool ReportDeepMemory(const std::string& program, const std::string& directory,
 
 bool ReportTerminalFigures(const std::string& program, const std::string& directory,
                            const Listing& listing, const std::string& header, const Trace& trace) {
-    // The smallest inputs: one state, one trace line, one token.
-    const std::string tinyListing = directory + "tiny.output", tinyTrace = directory + "tiny-trace",
-                      tinyHeader = directory + "tiny.h";
-    WriteFile(tinyListing, "State 0\n\n    0 $accept: . x $end\n");
-    WriteFile(tinyTrace, "Starting parse\n");
-    WriteFile(tinyHeader, "#define X 258\n");
-    const long small = PeakOfRun(program, tinyTrace, tinyListing, tinyHeader);
+    const long small = PeakOnTinyFiles(program, directory);
     const long large = PeakOfRun(program, trace.path, listing.path, header);
     std::printf(
         "memory: peak (VmHWM) %ld KiB on a %.1f MB listing and a %llu-line trace; %ld KiB on "
