@@ -117,6 +117,15 @@ const FormatRow kFormatRows[] = {
          "\n  kernel items\n    $accept : . s $end   rule  0\n" + StateHeader(1) +
          "\n  The start: nothing.\n    s : s '+' .   rule  2\n",
      "[]    $accept : . s $end   rule  0 / ['+']    s : s '+' .   rule  2 rules 20 tokens 0"},
+    // Terminals past the token table's end are passed over.
+    {'a',
+     "Grammar\n\n    0 $accept: s $end\n\nTerminals, with rules where they appear\n\n" +
+         Lines(4097,
+               [](std::size_t i) {
+                   return "    T" + std::to_string(i) + " (" + std::to_string(i + 258) + ") 1\n";
+               }) +
+         "\nState 0\n\n    0 $accept: • s $end\n",
+     "[]    0 $accept: • s $end rules 2 tokens 4096"},
     {'a', std::string(5000, 'y') + "\nstate 0\n14: shift/reduce conflict . x\nstate 14\n",
      "[]- / []- rules  tokens 0"},  // state 14's conflict line is no item of state 0
     {'t', kOwn + "at state 5, next token 257", "5 back 2 token 257 '^A'"},
@@ -160,8 +169,9 @@ const FormatRow kFormatRows[] = {
               "99999999999\nEntering state -1",
      kStill},
     {'t', kBison + kDeep + "7\n" + kDeep.substr(0, 79), "4" + kMoved + " [0 1 2 3 4]"},
-    // A deep stack's line of many kilobytes is read whole.
-    {'t', kBison + "Stack now 0" + Lines(3000, [](std::size_t) { return std::string(" 9"); }),
+    // A deep stack's line of many kilobytes is read whole, up to its CR LF.
+    {'t',
+     kBison + "Stack now 0" + Lines(3000, [](std::size_t) { return std::string(" 9"); }) + "\r",
      "9" + kMoved + " [0" + Lines(3000, [](std::size_t) { return std::string(" 9"); }) + "]"},
     {'t',
      kBison + "LAC: checking lookahead ';': R7 G5 S3\n" + std::string(80, 'x') + "Entering state 5",
@@ -187,6 +197,7 @@ const FormatRow kFormatRows[] = {
     {'n', "266|", "'^J'"},
     {'n', "10|#define IDENT 257\n", "'^J'"},
     {'n', "256|", "'^@'"},
+    {'n', "32|", "' '"},
     {'n', "-2|#define IDENT 257\n", "'^>'"},
     {'n', "556|#define IDENT 257\n", "','"},
     {'n', "-2147483648|#define IDENT 257\n", "'^@'"},
