@@ -299,14 +299,15 @@ TEST(RealTraces, EveryStepShowsWhatTheTraceSaysBothWays) {
 }
 
 // kwt's own trace. Line 7 is three pieces: "split" straddles the first two and so lies in no
-// piece, "after" is in the third. Line 10 ends in CR LF. Two matches of alpha cannot be seen: one
-// after a NUL byte, one past 0x1A.
+// piece, "after" is in the third. Line 10 ends in CR LF; line 11, an error, is two pieces. Two
+// matches of alpha cannot be seen: one after a NUL byte, one past 0x1A.
 const std::string kOwnTrace =
     "at state 1, next token 258\nat state 2, next token 257\nreading IDENT alpha\n"
     "at state 3, next token 43\nerror: pop state 3, recover state 2\n"
     "error: pop state 2, recover state 1\nat state 2, next token 258\n" +
     std::string(77, '.') + "split" + std::string(78, '-') + "after\n" +
-    "at state 1, next token 257 alpha\r\nline 3: syntax error\nhidden" + std::string(1, '\0') +
+    "at state 1, next token 257 alpha\r\nline 3: syntax error" + std::string(70, '.') + "\nhidden" +
+    std::string(1, '\0') +
     "alpha\nat state 3, next token 43\n\x1a"
     "alpha\n";
 
@@ -430,6 +431,7 @@ const char* const kKeyRows[] = {
     "e+",
     "e-+",
     "e+e",
+    "ee+",
     "/syntax error\r",
     "/syntax error\rnN",
     "/syntax errx\bor\r-",
