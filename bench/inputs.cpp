@@ -242,17 +242,27 @@ Offset Trace::DeepestStart(uint64_t room) const {
     return BlockStart(body / blockLines);
 }
 
+namespace {
+
+// The fields every trace has: its path and length, and the block it repeats.
+void DescribeBlocks(Trace& trace, const std::string& path, uint64_t lines, uint64_t blockLines,
+                    const std::string& block) {
+    trace.path = path;
+    trace.lines = lines;
+    trace.blockLines = blockLines;
+    trace.headBytes = sizeof kHead - 1;
+    trace.blockBytes = block.size();
+}
+
+}  // namespace
+
 Trace WriteTrace(const std::string& path, uint64_t lines, int states,
                  const std::vector<std::string>& tokens) {
     if (tokens.empty()) throw std::runtime_error("no token names for the trace");
     BlockWriter writer(states, tokens);
     const std::string block = writer.Write(kBlockLines);
     Trace trace;
-    trace.path = path;
-    trace.lines = lines;
-    trace.blockLines = writer.lines();
-    trace.headBytes = sizeof kHead - 1;
-    trace.blockBytes = block.size();
+    DescribeBlocks(trace, path, lines, writer.lines(), block);
 
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) throw std::runtime_error("cannot write " + path);
@@ -271,11 +281,7 @@ DeepTrace WriteDeepTrace(const std::string& path, uint64_t lines, int states,
     NestWriter counted(states, tokens, writer.stack(), nullptr, 0);
     counted.Write(depth);
     DeepTrace trace;
-    trace.path = path;
-    trace.lines = lines;
-    trace.blockLines = writer.lines();
-    trace.headBytes = sizeof kHead - 1;
-    trace.blockBytes = block.size();
+    DescribeBlocks(trace, path, lines, writer.lines(), block);
     trace.depth = depth;
     // Whole blocks before the stretch, and at least kRoomAfterNest lines after it.
     const uint64_t body = lines - std::min(lines, kHeadLines + counted.lines() + kRoomAfterNest);
