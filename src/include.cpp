@@ -22,14 +22,6 @@ using SymbolSlots = std::array<uint16_t, kSymbolSlots>;
 SymbolSlots byName{};
 SymbolSlots byBareName{};
 
-std::size_t HashName(const char* name, std::size_t length) {
-    uint32_t hash = 2166136261u;
-    for (std::size_t i = 0; i < length; ++i) {
-        hash = (hash ^ static_cast<unsigned char>(name[i])) * 16777619u;
-    }
-    return hash % kSymbolSlots;
-}
-
 // A symbol's name as indexed: whole, or bare (without its double quotes).
 bool NameOf(uint16_t symbol, bool bare, const char** name, std::size_t* length) {
     *name = szSymbol[symbol].data();
@@ -50,7 +42,8 @@ bool SameName(uint16_t symbol, bool bare, const char* name, std::size_t length) 
 
 // The symbol's place, or kSymbolsMax when no symbol has that name.
 uint16_t LookUp(const SymbolSlots& slots, const char* name, std::size_t length, bool bare) {
-    for (std::size_t probe = 0, at = HashName(name, length); probe < kSymbolSlots; ++probe) {
+    const std::size_t at = HashBytes(name, length);
+    for (std::size_t probe = 0; probe < kSymbolSlots; ++probe) {
         const uint16_t slot = slots[(at + probe) % kSymbolSlots];
         if (slot == 0) break;
         if (SameName(static_cast<uint16_t>(slot - 1), bare, name, length)) return slot - 1;
@@ -62,7 +55,8 @@ void Insert(SymbolSlots& slots, uint16_t symbol, bool bare) {
     const char* name = nullptr;
     std::size_t length = 0;
     if (!NameOf(symbol, bare, &name, &length)) return;
-    for (std::size_t probe = 0, at = HashName(name, length); probe < kSymbolSlots; ++probe) {
+    const std::size_t at = HashBytes(name, length);
+    for (std::size_t probe = 0; probe < kSymbolSlots; ++probe) {
         uint16_t& slot = slots[(at + probe) % kSymbolSlots];
         if (slot == 0) {
             slot = static_cast<uint16_t>(symbol + 1);

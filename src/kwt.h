@@ -210,6 +210,14 @@ inline bool IsIdentifierPart(char c) {
 inline bool StartsWith(const char* text, const char* start) {
     return std::strncmp(text, start, std::strlen(start)) == 0;
 }
+// A hash of `length` bytes (FNV-1a) for the tables of names.
+inline uint32_t HashBytes(const char* bytes, std::size_t length) {
+    uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < length; ++i) {
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 16777619u;
+    }
+    return hash;
+}
 
 // Reads a decimal number as scanf's %d does: leading white space, an
 // optional sign, digits. Fails (returns false) when there are no digits or

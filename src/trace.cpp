@@ -59,10 +59,7 @@ void ForgetNames() {
 uint16_t NameIndex(const char* name, std::size_t length) {
     if (length == 0) return 0;
     if (length > kTokenNameSize - 1) length = kTokenNameSize - 1;
-    uint32_t hash = 2166136261u;
-    for (std::size_t i = 0; i < length; ++i) {
-        hash = (hash ^ static_cast<unsigned char>(name[i])) * 16777619u;
-    }
+    const uint32_t hash = HashBytes(name, length);
     for (std::size_t probe = 0; probe < kNameSlots; ++probe) {
         uint16_t& slot = nameSlots[(hash + probe) % kNameSlots];
         if (slot == 0) {
