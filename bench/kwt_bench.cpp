@@ -251,17 +251,17 @@ void Replay(benchmark::State& state) {
     LengthPair pair;
     bool onlyReplays = true;
     for (auto _ : state) {
-        decltype(sStateTop) newest = 0;
+        decltype(sStepTop) newest = 0;
         pair.Run(
             state,
             [&](Stepper& stepper) {
                 stepper.Forward(kReplayWalk + 1);
-                newest = sStateTop;
+                newest = sStepTop;
             },
             [&](Stepper& stepper) {
                 stepper.Back(kReplayWalk);
                 stepper.Forward(kReplayWalk);
-                onlyReplays = onlyReplays && sStateTop == newest;
+                onlyReplays = onlyReplays && sStepTop == newest;
             });
     }
     if (!onlyReplays) state.SkipWithError("a replay read a new line");
@@ -283,8 +283,8 @@ struct Pass {
             const double start = ProcessorSeconds();
             step();
             const double took = ProcessorSeconds() - start;
-            seconds[sStateCursor] = took;
-            bytes[sStateCursor] = BytesRead() - before;
+            seconds[sStepCursor] = took;
+            bytes[sStepCursor] = BytesRead() - before;
         }
     }
 };
@@ -367,7 +367,7 @@ int LastPieceSlot() {
     const bench::Offset last =
         trace.deepestLine + static_cast<bench::Offset>((trace.deepestLineBytes - 1) / 80 * 80);
     for (uint32_t slot = 0; slot < kStepSlots; ++slot) {
-        if (lTrace[slot] == last && slot != sStateBottom) return static_cast<int>(slot);
+        if (lTrace[slot] == last && slot != sStepBottom) return static_cast<int>(slot);
     }
     return -1;
 }
@@ -509,7 +509,7 @@ void DeepJumps(benchmark::State& state) {
         const double walk = ProcessorSeconds() - start;
         const uint64_t walkBytes = BytesRead() - before - overhead;
         state.SetIterationTime(walk);
-        const int64_t cursor = lTrace[sStateCursor];
+        const int64_t cursor = lTrace[sStepCursor];
 
         before = BytesRead();
         start = ProcessorSeconds();
@@ -524,7 +524,7 @@ void DeepJumps(benchmark::State& state) {
             SearchTrace(input, output, SearchKind::kBackward, backText.c_str());
         const double findMs = MilliSince(start);
         const uint64_t findBytes = BytesRead() - before - overhead;
-        const int64_t landed = lTrace[sStateCursor];
+        const int64_t landed = lTrace[sStepCursor];
         const uint32_t landedState = ShownView().state;
         stepper.Back(1);
 
@@ -535,7 +535,7 @@ void DeepJumps(benchmark::State& state) {
             SearchTrace(input, output, SearchKind::kEnterBackward, nullptr, landedState);
         const double enterMs = MilliSince(start);
         const uint64_t enterBytes = BytesRead() - before - overhead;
-        const int64_t enteredAt = lTrace[sStateCursor];
+        const int64_t enteredAt = lTrace[sStepCursor];
         if (found != SearchOutcome::kFound || entered != SearchOutcome::kFound ||
             landed >= cursor || enteredAt >= cursor) {
             state.SkipWithError("a jump back did not land before the cursor");

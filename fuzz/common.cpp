@@ -28,17 +28,14 @@ std::vector<fuzz::Piece> fuzz::ModelPieces(const std::string& bytes, int64_t* en
         std::size_t next = std::min(bytes.find('\n', line), stop);
         std::size_t length = next - line;
         if (next < stop && length > 0 && bytes[next - 1] == '\r') --length;
-        // Pieces of at most 80 columns, a tab to the next multiple of 8.
+        // The line's text in pieces as every reader cuts them.
         std::size_t at = 0;
         do {
-            std::string text;
-            for (int column = 0; at < length; ++at) {
-                const char byte = bytes[line + at];
-                const int width = byte == '\t' ? 8 - column % 8 : 1;
-                if (column + width > 80) break;
-                text += byte, column += width;
-            }
-            pieces.push_back({int64_t(line + at - text.size()), text.substr(0, text.find('\0'))});
+            const auto* text = reinterpret_cast<const unsigned char*>(bytes.data()) + line + at;
+            const std::string piece =
+                bytes.substr(line + at, CutLinePiece(text, length - at).length);
+            pieces.push_back({int64_t(line + at), piece.substr(0, piece.find('\0'))});
+            at += piece.size();
         } while (at < length);
         line = next + 1;
     }

@@ -41,16 +41,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     MarkFirstLine();
     ParserView view = FirstView();
     CheckShown(view);
+    TracePiece piece;
+    int64_t next = 0;
     for (std::size_t i = 0; i < pieces.size() + (pieces.empty() ? 0 : 8); ++i) {
         // After the end, steps read again from their recorded offsets.
         const std::size_t step =
             i < pieces.size() ? i : (data[i * 7919 % size] * 131u + i) % pieces.size();
-        if (i == pieces.size()) FUZZ_CHECK(TextTell(pfileTrace) == end && !ReadTrace());
-        szTrace.fill('\x7f');  // so a missing terminator shows
-        const bool seek = i < pieces.size() || TextSeek(pfileTrace, pieces[step].offset);
-        FUZZ_CHECK(seek && TextTell(pfileTrace) == pieces[step].offset && ReadTrace());
-        fuzz::CheckPiece(szTrace, pieces[step]);
-        FollowPiece(view, view.state);
+        if (i == pieces.size()) FUZZ_CHECK(next == end && !ReadTracePiece(next, &piece));
+        piece.text.fill('\x7f');  // so a missing terminator shows
+        const int64_t at = i < pieces.size() ? next : pieces[step].offset;
+        FUZZ_CHECK(at == pieces[step].offset && ReadTracePiece(at, &piece));
+        if (i < pieces.size()) next = piece.next;
+        fuzz::CheckPiece(piece.text, pieces[step]);
+        FollowPiece(view, piece, view.state);
         CheckShown(view);
     }
     return 0;

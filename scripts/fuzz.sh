@@ -65,9 +65,9 @@ fi
 common_flags=(-std=c++17 -g -O1 -fno-omit-frame-pointer
               -fsanitize=address,undefined -fno-sanitize-recover=all
               -Wall -Wextra -Wpedantic -Werror -DKWT_TEXT_FROM_MEMORY -I"$root/src")
-units=(src/include.cpp src/lrt.cpp src/trace.cpp src/stack.cpp src/platform/textfile.cpp src/platform/textfile_memory.cpp
+units=(src/include.cpp src/lrt.cpp src/trace.cpp src/kind_*.cpp src/stack.cpp src/platform/textfile.cpp src/platform/textfile_memory.cpp
        fuzz/common.cpp)
-headers=("$root"/src/kwt.h "$root"/src/platform/*.h "$root"/fuzz/common.h)
+headers=("$root"/src/kwt.h "$root"/src/kinds.h "$root"/src/platform/*.h "$root"/fuzz/common.h)
 
 # Rebuilds `output` from `inputs` when any of them (or a header) is newer.
 stale() {

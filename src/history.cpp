@@ -5,9 +5,9 @@
 
 std::array<int64_t, kStepSlots> lTrace{};
 std::array<ParserView, kStepSlots> stepViews{};
-uint16_t sStateBottom = 0;
-uint16_t sStateTop = 0;
-uint16_t sStateCursor = 0;
+uint16_t sStepBottom = 0;
+uint16_t sStepTop = 0;
+uint16_t sStepCursor = 0;
 
 namespace {
 
@@ -16,25 +16,31 @@ constexpr uint16_t kSlotMask = kStepSlots - 1;
 uint16_t NextSlot(uint16_t slot) { return static_cast<uint16_t>((slot + 1) & kSlotMask); }
 uint16_t PreviousSlot(uint16_t slot) { return static_cast<uint16_t>((slot - 1) & kSlotMask); }
 
-int64_t TraceOffset() { return pfileTrace != nullptr ? TextTell(pfileTrace) : 0; }
-
 // Makes the slot after the cursor the newest step, read from `offset`; steps
 // after the cursor are dropped, and in a full ring the oldest gives way.
 void PushStep(int64_t offset, const ParserView& view) {
-    sStateCursor = NextSlot(sStateCursor);
-    sStateTop = NextSlot(sStateCursor);
-    if (sStateTop == sStateBottom) sStateBottom = NextSlot(sStateBottom);
-    lTrace[sStateCursor] = offset;
-    stepViews[sStateCursor] = view;
+    sStepCursor = NextSlot(sStepCursor);
+    sStepTop = NextSlot(sStepCursor);
+    if (sStepTop == sStepBottom) sStepBottom = NextSlot(sStepBottom);
+    lTrace[sStepCursor] = offset;
+    stepViews[sStepCursor] = view;
+}
+
+// Shows the piece at `offset` on the trace row; false, with the row as it
+// was, past the trace's end.
+bool ShowPiece(int64_t offset, TracePiece* piece) {
+    if (!ReadTracePiece(offset, piece)) return false;
+    szTrace = piece->text;
+    return true;
 }
 
 // Shows the recorded step under the cursor again, from its trace offset.
 void ReplayStep(ConsoleHandle output, uint16_t& scroll) {
-    nState = stepViews[sStateCursor].state;
+    nState = stepViews[sStepCursor].state;
     LoadLRT();
-    if (pfileTrace != nullptr) TextSeek(pfileTrace, lTrace[sStateCursor]);
-    ReadTrace();
-    ShowNewStep(output, scroll);
+    TracePiece piece;
+    ShowPiece(lTrace[sStepCursor], &piece);
+    Repaint(output, scroll);
 }
 
 // ---- checkpoints ---------------------------------------------------------------------
@@ -74,7 +80,7 @@ void CollectUnheld(const ParserView* working, std::size_t count) {
     // Neighbouring steps mostly hold the same stacks (every piece of a long
     // line does): those are marked once.
     const ParserView* marked = nullptr;
-    for (uint16_t slot = sStateBottom; slot != sStateTop; slot = NextSlot(slot)) {
+    for (uint16_t slot = sStepBottom; slot != sStepTop; slot = NextSlot(slot)) {
         const ParserView& view = stepViews[slot];
         if (marked == nullptr || view.stacks != marked->stacks) MarkView(view);
         marked = &view;
@@ -127,9 +133,9 @@ void KeepStackRoom(const ParserView* working, std::size_t count) {
 }
 
 void ResetSteps() {
-    sStateBottom = 0;
-    sStateTop = 0;
-    sStateCursor = 0;
+    sStepBottom = 0;
+    sStepTop = 0;
+    sStepCursor = 0;
     stepViews.fill(ParserView{});
     lTrace.fill(0);
     checkpointCount = 0;
@@ -138,7 +144,7 @@ void ResetSteps() {
     freeAfterCollect = kStackEntriesMax;
 }
 
-const ParserView& ShownView() { return stepViews[sStateCursor]; }
+const ParserView& ShownView() { return stepViews[sStepCursor]; }
 
 void BeginSteps(ConsoleHandle output, uint16_t& scroll) {
     MarkFirstLine();
@@ -146,61 +152,60 @@ void BeginSteps(ConsoleHandle output, uint16_t& scroll) {
     checkpointCount = 0;
     spacing = kFirstSpacing;
     NoteCheckpoint(FirstLineStart(), first);
-    stepViews[sStateCursor] = first;
-    lTrace[sStateCursor] = TraceOffset();
-    sStateTop = NextSlot(sStateCursor);
+    stepViews[sStepCursor] = first;
+    lTrace[sStepCursor] = FirstLineStart();
+    sStepTop = NextSlot(sStepCursor);
     nState = first.state;
     LoadLRT();
     // The first line is shown but not interpreted.
-    ReadTrace();
-    ShowNewStep(output, scroll);
+    TracePiece piece;
+    ShowPiece(FirstLineStart(), &piece);
+    Repaint(output, scroll);
 }
 
 void NextStep(ConsoleHandle output, uint16_t& scroll) {
-    if (NextSlot(sStateCursor) != sStateTop) {
-        sStateCursor = NextSlot(sStateCursor);
+    if (NextSlot(sStepCursor) != sStepTop) {
+        sStepCursor = NextSlot(sStepCursor);
         ReplayStep(output, scroll);
         return;
     }
-    // Reading goes on after the newest step's piece, wherever the trace
-    // was read since.
-    ParserView view = stepViews[sStateCursor];
-    if (!TraceStandsAfter(lTrace[sStateCursor]) && pfileTrace != nullptr &&
-        TextSeek(pfileTrace, lTrace[sStateCursor])) {
-        ReadTrace();
-    }
+    // Reading goes on with the piece after the newest step's.
+    ParserView view = stepViews[sStepCursor];
+    TracePiece newest;
+    const int64_t offset =
+        ReadTracePiece(lTrace[sStepCursor], &newest) ? newest.next : lTrace[sStepCursor];
     KeepStackRoom(&view, 1);
-    const int64_t offset = TraceOffset();
-    if (!ReadTrace()) {
+    TracePiece piece;
+    if (!ShowPiece(offset, &piece)) {
         // The end of the trace still counts as a step.
         PushStep(offset, view);
         BeepCannotAct();
         return;
     }
-    FollowPiece(view, nState);
+    FollowPiece(view, piece, nState);
     PushStep(offset, view);
-    if (TracePieceEndsLine()) NoteCheckpoint(TraceOffset(), view);
+    if (piece.endsLine) NoteCheckpoint(piece.next, view);
     nState = view.state;
     LoadLRT();
-    ShowNewStep(output, scroll);
+    Repaint(output, scroll);
 }
 
 void PrevStep(ConsoleHandle output, uint16_t& scroll) {
-    if (sStateBottom == sStateTop || sStateCursor == sStateBottom) return;
-    sStateCursor = PreviousSlot(sStateCursor);
+    if (sStepBottom == sStepTop || sStepCursor == sStepBottom) return;
+    sStepCursor = PreviousSlot(sStepCursor);
     ReplayStep(output, scroll);
 }
 
 void RestartSteps() {
     // The step on display becomes the only recorded step, with its view;
     // reading goes on after the trace piece it shows.
-    const int64_t offset = lTrace[sStateCursor];
-    const ParserView view = stepViews[sStateCursor];
-    sStateBottom = 0;
-    sStateCursor = 0;
-    sStateTop = NextSlot(sStateCursor);
-    lTrace[sStateCursor] = offset;
-    stepViews[sStateCursor] = view;
+    const int64_t offset = lTrace[sStepCursor];
+    const ParserView view = stepViews[sStepCursor];
+    sStepBottom = 0;
+    sStepCursor = 0;
+    sStepTop = NextSlot(sStepCursor);
+    lTrace[sStepCursor] = offset;
+    stepViews[sStepCursor] = view;
 }
 
 void RecordJump(int64_t offset, const ParserView& view) { PushStep(offset, view); }

@@ -1,12 +1,12 @@
-// The token header: `#define NAME NUMBER` lines and enum entries
-// `NAME = NUMBER,` (as bison's C and C++ headers write them) read into a
-// table, and the display name of the lookahead token.
+// The token header: `#define NAME NUMBER` lines, and the forms a kind's
+// header adds (bison's enum entries), read into a table; and the display
+// name of the lookahead token.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
-#include "kwt.h"
+#include "kinds.h"
 
 std::array<std::array<char, kSymbolNameSize>, kSymbolsMax> szSymbol{};
 std::array<int32_t, kSymbolsMax> nSymbol{};
@@ -103,29 +103,21 @@ bool ScanDefinition(const char* text, int32_t* number, const char** name, std::s
     return ScanInt32(text, number);
 }
 
-// An enum entry alone on its line: `NAME = NUMBER`, a comma or not, and
-// nothing after it but a `/* */` or `//` comment.
-bool ScanEnumEntry(const char* text, int32_t* number, const char** name, std::size_t* length) {
-    SkipBlanks(text);
-    if (!IsIdentifierStart(*text)) return false;
-    *name = text;
-    while (IsIdentifierPart(*text)) ++text;
-    *length = static_cast<std::size_t>(text - *name);
-    SkipBlanks(text);
-    if (*text++ != '=' || !ScanInt32(text, number)) return false;
-    SkipBlanks(text);
-    if (*text == ',') ++text;
-    SkipBlanks(text);
-    return *text == '\0' || std::strncmp(text, "/*", 2) == 0 || std::strncmp(text, "//", 2) == 0;
-}
-
 void ReadDefinitionLine(const char* line) {
     int32_t number = 0;
     const char* name = nullptr;
     std::size_t length = 0;
-    const bool defined = StartsWithDefine(line)
-                             ? ScanDefinition(line + kDefineLength, &number, &name, &length)
-                             : ScanEnumEntry(line, &number, &name, &length);
+    bool defined = false;
+    if (StartsWithDefine(line)) {
+        defined = ScanDefinition(line + kDefineLength, &number, &name, &length);
+    } else {
+        // The forms beyond `#define` that a kind's header writes.
+        for (const Kind* each : kKinds) {
+            defined = each->ReadTokenLine != nullptr &&
+                      each->ReadTokenLine(line, &name, &length, &number);
+            if (defined) break;
+        }
+    }
     if (defined) AddSymbol(name, length, number);
 }
 

@@ -10,6 +10,11 @@
 // stepping, replays and jumps all go through it, and every step of the
 // history keeps its view. The state on screen, nState, is apart: a step
 // shows its view's state there, and the state keys browse the listing.
+//
+// Each kind of input (kwt's own format, byacc's and btyacc's, bison's,
+// lemon's) lives in a file of its own, kind_*.cpp, behind the entry points
+// of kinds.h: the readers tell a file's kind from its content and then read
+// it by that kind's forms alone.
 #pragma once
 
 #include <array>
@@ -19,6 +24,7 @@
 #include <cstring>
 
 #include "platform/console.h"
+#include "platform/layout.h"
 #include "platform/textfile.h"
 
 constexpr int kVersionMajor = 2;
@@ -31,8 +37,9 @@ constexpr int kExitNoTokens = 2;
 constexpr int kExitNoListing = 3;
 constexpr int kExitNoTrace = 4;
 
-// A text line: at most 80 characters and a terminating zero.
-constexpr std::size_t kLineSize = 81;
+// A text line: one piece of a file line (see CutLinePiece), at most 80
+// characters, and a terminating zero.
+constexpr std::size_t kLineSize = kPieceColumns + 1;
 using TextLine = std::array<char, kLineSize>;
 
 // ---- include: token header -------------------------------------------------
@@ -103,9 +110,10 @@ int RuleLength(uint32_t rule);
 
 // ---- stack: the parser's stacks ----------------------------------------------
 // All stacks live in one pool of entries (a state, its depth, the entry
-// below), so stacks that share their bottom share its entries; a stack is
-// the handle of its top entry. A depth the trace never named has no entry:
-// the stack shows a gap there.
+// below, and the symbol the trace named for it, where it names one), so
+// stacks that share their bottom share its entries; a stack is the handle
+// of its top entry. A depth the trace never named has no entry: the stack
+// shows a gap there.
 using StackHandle = uint32_t;
 constexpr StackHandle kEmptyStack = 0;
 // A stack the trace does not tell (kwt's own format), or not all of it.
@@ -160,9 +168,21 @@ struct TraceLine {
     const char* head = nullptr;  // up to kLineHeadSize - 1 bytes or a NUL, zero-terminated
 };
 
+// One piece of a trace line, as a step shows it.
+struct TracePiece {
+    int64_t start = 0;      // where it starts in the trace
+    int64_t next = 0;       // where the piece after it starts
+    int64_t lineStart = 0;  // where its line starts
+    std::size_t length = 0;
+    bool endsLine = true;  // the last piece of its line, where the line takes effect
+    TextLine text{};
+};
+
 extern TextFile* pfileTrace;
+// The piece of the step on display.
 extern TextLine szTrace;
 
+// Opens the trace and tells its kind from its content.
 bool OpenTrace(const char* path);
 // Closes the trace; the reader forgets its kind and the names it read.
 void CloseTrace();
@@ -174,28 +194,23 @@ ParserView FirstView();
 // interpreted.
 void MarkFirstLine();
 int64_t FirstLineStart();
-// Reads the next piece of a line into szTrace; false at the end.
-bool ReadTrace();
-bool TracePieceEndsLine();
-// Where the line of the piece just read starts.
-int64_t TracePieceLineStart();
-// Where the line that holds the byte at `at` starts.
-int64_t TraceLineStartBefore(int64_t at);
-// Whether the last piece read starts at `offset` and the trace stands right
-// after it.
-bool TraceStandsAfter(int64_t offset);
-// Turns `view` into the view after the piece just read: when the piece ends
-// its line, the whole line is interpreted.
-void FollowPiece(ParserView& view, uint32_t screen);
-// Reads the next whole line, from the trace's current position (a line start).
-bool ReadTraceLine(TraceLine& line);
+// Reads the piece that starts at `offset`; false at the end of the trace.
+bool ReadTracePiece(int64_t offset, TracePiece* piece);
+// Turns `view` into the view after `piece`: when the piece ends its line,
+// the whole line is interpreted.
+void FollowPiece(ParserView& view, const TracePiece& piece, uint32_t screen);
+// Reads the whole line that starts at `offset`; `next` gets where the line
+// after it starts. False at the end of the trace.
+bool ReadTraceLine(int64_t offset, TraceLine& line, int64_t* next);
 // Turns the view before `line` into the view after it. kwt's own format
 // also reads `screen`, the state on screen: a line that names no state
 // keeps it. Other trace kinds ignore it.
 void InterpretLine(ParserView& view, const TraceLine& line, uint32_t screen);
 // Whether `line` is an error line that starts a new error after `before`.
 bool StartsNewError(const ParserView& before, const TraceLine& line);
-bool IsErrorLine(const char* text);
+// Bytes that every error line of the trace's kind holds: the first, and a
+// second (or null).
+void TraceErrorKeys(const char** key, const char** otherKey);
 // The name a trace gave a token; "" for 0 or an index not in use.
 const char* TraceTokenName(uint16_t index);
 
@@ -224,11 +239,6 @@ inline uint32_t HashBytes(const char* bytes, std::size_t length) {
 // the number does not fit 32 bits. On success `text` moves past it.
 bool ScanInt32(const char*& text, int32_t* value);
 
-// Reads the next piece of a file line into `line` (see TextReadPiece).
-// False, with `line` unchanged, when nothing could be read. When `endsLine`
-// is given it tells whether the piece ends its file line.
-bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine = nullptr);
-
 // Says on the start-up lines that `file`, `what` the user calls it, is read
 // from a copy because it could not be read twice (a pipe, say).
 void SayWhenCopied(const TextFile* file, const char* what);
@@ -236,15 +246,16 @@ void SayWhenCopied(const TextFile* file, const char* what);
 // ---- process: step history -------------------------------------------------
 // The ring holds at most 65,535 steps; its 16-bit indices wrap by themselves.
 // Each step keeps where its piece starts in the trace and the parser's view
-// after it.
+// after it. The indices are of steps in the ring: the oldest, one past the
+// newest, and the step on display.
 constexpr uint32_t kStepSlots = 65536;
 static_assert(kStepSlots == uint32_t{UINT16_MAX} + 1, "ring indices are uint16_t");
 
 extern std::array<int64_t, kStepSlots> lTrace;
 extern std::array<ParserView, kStepSlots> stepViews;
-extern uint16_t sStateBottom;
-extern uint16_t sStateTop;
-extern uint16_t sStateCursor;
+extern uint16_t sStepBottom;
+extern uint16_t sStepTop;
+extern uint16_t sStepCursor;
 
 void ResetSteps();
 void BeginSteps(ConsoleHandle output, uint16_t& scroll);
@@ -314,8 +325,9 @@ bool TakeResize(ConsoleHandle output);
 // scroll that no longer fits the window (after a resize) comes back to the
 // last that does.
 void ShowScreen(ConsoleHandle output, uint16_t& scroll);
-// Shows a step newly on display, from the top of the listing window.
-void ShowNewStep(ConsoleHandle output, uint16_t& scroll);
+// Shows the screen from the top of the listing window: a step newly on
+// display, a state browsed to.
+void Repaint(ConsoleHandle output, uint16_t& scroll);
 void Process(ConsoleHandle input, ConsoleHandle output);
 
 // The tone sounded where a key cannot act.

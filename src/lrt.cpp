@@ -1,11 +1,9 @@
 // The state listing: indexed once by the offsets where its state blocks
 // start, then re-read one state's block at a time into the window `szLRT`.
 //
-// Three kinds of listing are read as they stand, each told by its state
-// header line: kwt's own (`+---` ... `STATE ` at offset 31), byacc's
-// (`state N`) and bison's (`State N`, or the word a translated listing
-// writes for it). The first header of any kind decides the file's kind;
-// after it only headers of that kind open blocks.
+// Each kind of listing is told by its state header line (kinds.h): the
+// first header of any kind decides the file's kind; after it only headers
+// of that kind open blocks, and only that kind reads the lines.
 //
 // The index is built from large raw blocks of the file. Each line is found
 // by its line feed and looked at from its start, as the line reader would
@@ -18,8 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "kwt.h"
-#include "platform/layout.h"
+#include "kinds.h"
 
 TextFile* pfileLRT = nullptr;
 std::array<int64_t, kStatesMax + 1> lState{};
@@ -30,13 +27,6 @@ uint32_t nLRTLines = 0;
 
 namespace {
 
-enum class ListingKind { kUnknown, kOwn, kByacc, kBison };
-
-constexpr char kHeaderStart[] = "+---";
-constexpr std::size_t kHeaderStartLength = sizeof kHeaderStart - 1;
-constexpr char kHeaderWord[] = "STATE ";
-constexpr std::size_t kHeaderWordLength = sizeof kHeaderWord - 1;
-constexpr std::size_t kHeaderWordColumn = 31;
 constexpr uint32_t kProgressEvery = 10;
 constexpr int kStateDigitsMax = 9;
 constexpr unsigned char kEndOfText = 0x1A;
@@ -46,8 +36,7 @@ constexpr unsigned char kEndOfText = 0x1A;
 // read); to cut a piece it needs 80 bytes and a CR LF after them.
 constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
 constexpr std::size_t kLineKeep = 4096;
-constexpr std::size_t kPieceKeep = kLineSize + 1;
-static_assert(kLineKeep < kBlockSize && kPieceKeep < kLineKeep, "a line's start fits a block");
+static_assert(kLineKeep < kBlockSize && kPieceLookahead < kLineKeep, "a line's start fits a block");
 
 unsigned char block[kBlockSize];
 
@@ -73,18 +62,6 @@ std::size_t nNames = 0;
 std::array<uint16_t, kRulesMax> sRuleLength{};
 uint32_t nRules = 0;
 
-// The word a bison listing writes before a state's number, a blank after
-// it, once learned from its first state's header ("" until then).
-constexpr std::size_t kStateWordSize = 64;
-std::array<char, kStateWordSize> szStateWord{};
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-const char* SkipBlanks(const char* text) {
-    while (IsBlank(*text)) ++text;
-    return text;
-}
-
 // Rules and items are read as symbols between white space, as SkipSymbolName
 // cuts them.
 bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
@@ -92,12 +69,6 @@ bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 const char* SkipSpaces(const char* text) {
     while (IsSpace(*text)) ++text;
     return text;
-}
-
-bool IsOwnHeader(const char* line) {
-    if (std::strncmp(line, kHeaderStart, kHeaderStartLength) != 0) return false;
-    if (std::strlen(line) < kHeaderWordColumn + kHeaderWordLength) return false;
-    return std::strncmp(line + kHeaderWordColumn, kHeaderWord, kHeaderWordLength) == 0;
 }
 
 // Reads the digits at `text` into `number`; gives the text after them, or
@@ -113,131 +84,6 @@ const char* ReadStateNumber(const char* text, uint32_t* number) {
     *number = value;
     return text;
 }
-
-// A line that is exactly `<word>N`, blanks or a carriage return allowed after.
-bool IsNumberedHeader(const char* line, const char* word, uint32_t* number) {
-    const std::size_t wordLength = std::strlen(word);
-    if (std::strncmp(line, word, wordLength) != 0) return false;
-    const char* rest = ReadStateNumber(line + wordLength, number);
-    if (rest == nullptr) return false;
-    return *SkipBlanks(rest) == '\0';
-}
-
-// The kind of state header the first piece of a line is, or kUnknown. A
-// generator's header is a whole file line, never the rest of a longer one;
-// kwt's own format takes any piece (see WalkPieces).
-ListingKind HeaderKind(const char* line, uint32_t* number) {
-    if (line[0] == '+') return IsOwnHeader(line) ? ListingKind::kOwn : ListingKind::kUnknown;
-    if (line[0] == 's') {
-        return IsNumberedHeader(line, "state ", number) ? ListingKind::kByacc
-                                                        : ListingKind::kUnknown;
-    }
-    const bool bison =
-        IsNumberedHeader(line, "State ", number) ||
-        (szStateWord[0] != '\0' && IsNumberedHeader(line, szStateWord.data(), number));
-    return bison ? ListingKind::kBison : ListingKind::kUnknown;
-}
-
-// bison's rule 0 as its grammar writes it, `    0 $accept: program $end`,
-// which is never translated (byacc and kwt's own write `$accept :`).
-bool IsBisonStartRule(const char* line) {
-    const char* p = SkipBlanks(line);
-    if (p[0] != '0' || !IsBlank(p[1])) return false;
-    return StartsWith(SkipBlanks(p + 1), "$accept:");
-}
-
-// After bison's start rule, the first line `<word> 0` is the header of state
-// 0 in the listing's language; `<word>` is learned for the headers after it.
-void LearnStateWord(const char* line) {
-    const char* blank = std::strchr(line, ' ');
-    if (blank == nullptr || blank == line || blank[1] != '0') return;
-    for (const char* p = line; p < blank; ++p) {
-        if (IsBlank(*p)) return;
-    }
-    const std::size_t length = static_cast<std::size_t>(blank - line) + 1;
-    if (length >= szStateWord.size() || *SkipBlanks(blank + 2) != '\0') return;
-    std::memcpy(szStateWord.data(), line, length);
-    szStateWord[length] = '\0';
-}
-
-// byacc writes a state's conflicts just before its header,
-// `14: shift/reduce conflict (shift 27, reduce 18) on '%'`; they belong to
-// that state's block when each is one piece.
-struct ConflictRun {
-    bool active = false;
-    uint32_t state = 0;
-    int64_t start = 0;
-};
-
-bool IsConflictLine(const char* line, uint32_t* state) {
-    const char* rest = ReadStateNumber(line, state);
-    return rest != nullptr && (StartsWith(rest, ": shift/reduce conflict") ||
-                               StartsWith(rest, ": reduce/reduce conflict"));
-}
-
-void NoteConflictLine(const char* line, int64_t offset, ConflictRun& run) {
-    uint32_t state = 0;
-    if (!IsDigit(line[0]) || !IsConflictLine(line, &state)) {
-        run.active = false;
-    } else if (!run.active || run.state != state) {
-        run = {true, state, offset};
-    }
-}
-
-// bison's `Terminals, with rules where they appear` section lists every
-// terminal under the name its trace uses, with its number:
-// `    NUMBER <value> (258) 20`, `    '+' (43) 7`, `    "==" (261) 12`.
-bool IsLine(const char* line, const char* text) {
-    const std::size_t length = std::strlen(text);
-    if (std::strncmp(line, text, length) != 0) return false;
-    return *SkipBlanks(line + length) == '\0';
-}
-
-void ReadTerminal(const char* line) {
-    if (line[0] != ' ') return;
-    const char* name = line;
-    while (*name == ' ') ++name;
-    const char* p = SkipSymbolName(name);
-    const std::size_t length = static_cast<std::size_t>(p - name);
-    if (length == 0) return;
-    while (*p == ' ') ++p;
-    if (*p == '<') {
-        p = std::strchr(p, '>');
-        if (p == nullptr) return;
-        for (++p; *p == ' '; ++p) {}
-    }
-    int32_t number = 0;
-    if (*p != '(' || !ScanInt32(++p, &number) || *p != ')') return;
-    AddSymbol(name, length, number);
-}
-
-// Where a bison listing's terminals are, before its first state: after the
-// English heading up to the nonterminals' heading, and in any language the
-// section that the first heading after the grammar opens, up to the next
-// heading.
-struct TerminalSection {
-    bool inside = false;
-    bool toNextHeading = false;
-    bool afterGrammar = false;  // bison's start rule seen, no heading since
-    void Note(const char* line) {
-        const bool heading = line[0] != '\0' && !IsBlank(line[0]);
-        if (inside) {
-            if (IsLine(line, "Nonterminals, with rules where they appear") ||
-                (toNextHeading && heading)) {
-                inside = false;
-            } else {
-                ReadTerminal(line);
-            }
-        } else if (line[0] == 'T' && IsLine(line, "Terminals, with rules where they appear")) {
-            inside = true;
-            toNextHeading = false;
-        } else if (afterGrammar && heading) {
-            inside = true;
-            toNextHeading = true;
-        }
-        if (heading) afterGrammar = false;
-    }
-};
 
 // ---- rules and items -------------------------------------------------------------
 
@@ -304,10 +150,11 @@ void ReadRule(const char* line, bool whole) {
     if (rule >= nRules) nRules = rule + 1;
 }
 
+}  // namespace
+
 // An LR item: a rule (see ReadRule) with the dot among its right side's
-// symbols. Gives whether `line` is one and, in `symbol`, the symbol before
-// the dot (length 0 when the dot comes first).
-bool ParseItem(const char* line, const char** symbol, std::size_t* length) {
+// symbols.
+bool ParseYaccItem(const char* line, const char** symbol, std::size_t* length) {
     const char* p = SkipLeftSide(SkipRuleNumber(line));
     if (p == nullptr) return false;
     *symbol = p;
@@ -325,15 +172,13 @@ bool ParseItem(const char* line, const char** symbol, std::size_t* length) {
     return false;
 }
 
+namespace {
+
 // The pool index of `name` (cut to a token name's length), kept there if it
 // is new; 0 ("") when the pool is full.
 uint16_t KeepName(const char* name, std::size_t length) {
     if (length > kSymbolNameSize - 1) length = kSymbolNameSize - 1;
-    uint32_t hash = 2166136261u;
-    for (std::size_t i = 0; i < length; ++i) {
-        hash = (hash ^ static_cast<unsigned char>(name[i])) * 16777619u;
-    }
-    std::size_t slot = hash % kNameSlots;
+    std::size_t slot = HashBytes(name, length) % kNameSlots;
     for (; sNameSlots[slot] != 0; slot = (slot + 1) % kNameSlots) {
         const char* kept = &szNames[sNameSlots[slot]];
         if (std::strncmp(kept, name, length) == 0 && kept[length] == '\0') {
@@ -416,21 +261,14 @@ enum class ItemSearch { kDone, kLooking, kInItems };
 
 struct Indexer {
     Window window;
-    ListingKind kind = ListingKind::kUnknown;
-    ConflictRun conflicts;
-    TerminalSection terminals;
-    bool afterStartRule = false;  // bison's start rule seen: its state word may come
-    bool full = false;            // a header came past a full index
+    const ListingForms* kind = nullptr;  // null until the first header
+    bool done = false;                   // a header came past a full index, or the states ended
     ItemSearch search = ItemSearch::kDone;
 };
 
-void AcceptHeader(Indexer& index, ListingKind kind, uint32_t number, int64_t offset) {
+void AcceptHeader(Indexer& index, const ListingForms* kind, uint32_t number, int64_t offset) {
     index.kind = kind;
-    // byacc's conflict lines for this very state open its block.
-    const bool conflictsFirst =
-        kind == ListingKind::kByacc && index.conflicts.active && index.conflicts.state == number;
-    const int64_t start = conflictsFirst ? index.conflicts.start : offset;
-    index.conflicts.active = false;
+    const int64_t start = kind->BlockStart != nullptr ? kind->BlockStart(number, offset) : offset;
     // The state before keeps a first item only inside its block.
     if (nStates > 0 && nFirstItem[nStates - 1] != 0 &&
         lState[nStates - 1] + nFirstItem[nStates - 1] >= start) {
@@ -440,7 +278,7 @@ void AcceptHeader(Indexer& index, ListingKind kind, uint32_t number, int64_t off
     // One header past a full index only bounds the last state.
     lState[nStates] = start;
     if (nStates == kStatesMax) {
-        index.full = true;
+        index.done = true;
         return;
     }
     nFirstItem[nStates] = 0;
@@ -450,33 +288,46 @@ void AcceptHeader(Indexer& index, ListingKind kind, uint32_t number, int64_t off
     if (nStates % kProgressEvery == 0) ShowProgress("State %4d\r", nStates);
 }
 
+// The kind whose state header `piece` is: the file's kind, or while that is
+// not known yet, the first kind whose header it is. Null for none.
+const ListingForms* HeaderOf(const Indexer& index, const char* piece, uint32_t* number) {
+    if (index.kind != nullptr) return index.kind->IsHeader(piece, number) ? index.kind : nullptr;
+    for (const Kind* each : kKinds) {
+        if (each->listing.IsHeader(piece, number)) return &each->listing;
+    }
+    return nullptr;
+}
+
 // The first piece of a line: a header of the file's kind (or the first
-// header), else what the kind reads from other lines. True for a header.
-bool NoteFirstPiece(Indexer& index, const char* piece, int64_t offset) {
-    const bool unknown = index.kind == ListingKind::kUnknown;
-    if (unknown && index.afterStartRule && szStateWord[0] == '\0') LearnStateWord(piece);
+// header), or the line that ends the states, or what the kind (or, before
+// the first header, every kind) reads from other lines. `next` is the next
+// line's start, or -1 when the line has more pieces. True for a header.
+bool NoteFirstPiece(Indexer& index, const char* piece, int64_t offset, int64_t next) {
     uint32_t number = 0;
-    const ListingKind header = HeaderKind(piece, &number);
-    if (header != ListingKind::kUnknown && (unknown || header == index.kind)) {
+    const ListingForms* header = HeaderOf(index, piece, &number);
+    if (header != nullptr) {
         AcceptHeader(index, header, number, offset);
         return true;
     }
-    if (unknown || index.kind == ListingKind::kByacc) {
-        NoteConflictLine(piece, offset, index.conflicts);
+    if (index.kind != nullptr && index.kind->EndsStates != nullptr &&
+        index.kind->EndsStates(piece)) {
+        lState[nStates] = offset;
+        index.done = true;
+        return false;
     }
-    if (unknown) index.terminals.Note(piece);
+    for (const Kind* each : kKinds) {
+        const ListingForms& kind = each->listing;
+        if ((index.kind == nullptr || index.kind == &kind) && kind.NoteLine != nullptr) {
+            kind.NoteLine(piece, offset, next);
+        }
+    }
     return false;
 }
 
-// Whether the kind has anything to read in a line that starts with `first`.
-bool MayMatter(ListingKind kind, unsigned char first) {
-    switch (kind) {
-    case ListingKind::kOwn: return first == '+';
-    case ListingKind::kByacc: return first == 's' || IsDigit(static_cast<char>(first));
-    case ListingKind::kBison:
-        return first == 'S' || first == static_cast<unsigned char>(szStateWord[0]);
-    default: return true;
-    }
+// Whether the file's kind has anything to read in a line that starts with
+// `first`; before the first header every line may matter.
+bool MayMatter(const Indexer& index, unsigned char first) {
+    return index.kind == nullptr || index.kind->MayMatter(first);
 }
 
 // A line after a state's header: its first item is the first item line
@@ -485,7 +336,7 @@ bool MayMatter(ListingKind kind, unsigned char first) {
 void NoteItem(Indexer& index, const char* text, int64_t offset) {
     const char* symbol = nullptr;
     std::size_t length = 0;
-    if (!ParseItem(text, &symbol, &length)) {
+    if (!index.kind->ParseItem(text, &symbol, &length)) {
         if (index.search == ItemSearch::kInItems) index.search = ItemSearch::kDone;
         return;
     }
@@ -502,41 +353,52 @@ void NoteItem(Indexer& index, const char* text, int64_t offset) {
     }
 }
 
+// Whether headers may start any piece of a line: the file's kind says, and
+// before the first header any kind's may.
+bool HeadersInEveryPiece(const Indexer& index) {
+    if (index.kind != nullptr) return index.kind->headersInEveryPiece;
+    for (const Kind* each : kKinds) {
+        if (each->listing.headersInEveryPiece) return true;
+    }
+    return false;
+}
+
+// The kind whose header a piece after a line's first is: one whose headers
+// may start any piece. Null for none.
+const ListingForms* PieceHeaderOf(const Indexer& index, const unsigned char* piece,
+                                  std::size_t length) {
+    TextLine text;
+    std::memcpy(text.data(), piece, length);
+    text[length] = '\0';
+    for (const Kind* each : kKinds) {
+        const ListingForms& kind = each->listing;
+        uint32_t number = 0;
+        if (kind.headersInEveryPiece && (index.kind == nullptr || index.kind == &kind) &&
+            kind.MayMatter(piece[0]) && kind.IsHeader(text.data(), &number)) {
+            return &kind;
+        }
+    }
+    return nullptr;
+}
+
 // Cuts a line into pieces from `offset`, where its second piece starts, and
-// indexes those that are kwt's own headers; gives the next line's start.
+// indexes those that are headers; gives the next line's start.
 int64_t WalkPieces(Indexer& index, int64_t offset) {
     Window& window = index.window;
     for (;;) {
-        Reach(window, offset, kPieceKeep);
+        Reach(window, offset, kPieceLookahead);
         const unsigned char* piece = InWindow(window, offset);
         const auto left = static_cast<std::size_t>(WindowEnd(window) - offset);
-        std::size_t count = 0;
-        std::size_t feed = 0;  // the bytes after the piece that end its line
-        for (int column = 0; count < left; ++count) {
-            if (piece[count] == '\n') {
-                feed = 1;
-                break;
-            }
-            if (piece[count] == '\r' && count + 1 < left && piece[count + 1] == '\n') {
-                feed = 2;
-                break;
-            }
-            const int columns = ColumnsOf(piece[count], column);
-            if (column + columns > kPieceColumns) break;
-            column += columns;
+        const PieceCut cut = CutLinePiece(piece, left);
+        const ListingForms* header =
+            cut.length > 0 ? PieceHeaderOf(index, piece, cut.length) : nullptr;
+        if (header != nullptr) {
+            AcceptHeader(index, header, 0, offset);
+            if (index.done) return offset;
         }
-        if (piece[0] == '+' && count >= kHeaderWordColumn + kHeaderWordLength) {
-            TextLine text;
-            std::memcpy(text.data(), piece, count);
-            text[count] = '\0';
-            if (IsOwnHeader(text.data())) {
-                AcceptHeader(index, ListingKind::kOwn, 0, offset);
-                if (index.full) return offset;
-            }
-        }
-        offset += static_cast<int64_t>(count + feed);
+        offset += static_cast<int64_t>(cut.next);
         // Short of a piece and its line's end only where the text ends.
-        if (feed > 0 || count == left) return offset;
+        if (cut.endsLine || cut.next == left) return offset;
     }
 }
 
@@ -557,63 +419,53 @@ int64_t IndexLine(Indexer& index, const LineStart& line) {
     std::size_t pieceLength = 0;
     bool cut = false;
     const auto cutFirstPiece = [&] {
-        if (!cut) pieceLength = FirstPieceLength(line.text, line.length);
+        if (!cut) pieceLength = CutLinePiece(line.text, line.length).length;
         cut = true;
         return pieceLength;
     };
     bool header = false;
-    if (line.length > 0 && MayMatter(index.kind, line.text[0])) {
+    if (line.length > 0 && MayMatter(index, line.text[0])) {
         TextLine piece;
         std::memcpy(piece.data(), line.text, cutFirstPiece());
         piece[pieceLength] = '\0';
-        header = NoteFirstPiece(index, piece.data(), line.offset);
-        if (index.full) return line.offset;
-    } else {
-        index.conflicts.active = false;  // not one of byacc's conflict lines
+        const bool onePiece = line.whole && pieceLength == line.length;
+        header = NoteFirstPiece(index, piece.data(), line.offset, onePiece ? line.next : -1);
+        if (index.done) return line.offset;
     }
-    if (!header && (index.search != ItemSearch::kDone || index.kind == ListingKind::kUnknown)) {
+    const bool unknown = index.kind == nullptr;
+    if (!header && (index.search != ItemSearch::kDone || unknown)) {
         char text[kLineKeep];
         const std::size_t length = line.length < kLineKeep ? line.length : kLineKeep - 1;
         std::memcpy(text, line.text, length);
         text[length] = '\0';
         if (index.search != ItemSearch::kDone) NoteItem(index, text, line.offset);
-        if (index.kind == ListingKind::kUnknown) {
+        if (unknown) {
             ReadRule(text, line.whole && length == line.length);
-            if (IsBisonStartRule(text)) index.afterStartRule = index.terminals.afterGrammar = true;
+            TextLine piece;
+            const std::size_t first = cutFirstPiece();
+            std::memcpy(piece.data(), line.text, first);
+            piece[first] = '\0';
+            for (const Kind* each : kKinds) {
+                if (each->listing.NoteBeforeStates != nullptr) {
+                    each->listing.NoteBeforeStates(piece.data(), text);
+                }
+            }
         }
     }
-    // A line of more than one piece breaks a run of byacc's conflict lines.
-    if (index.conflicts.active && (!line.whole || cutFirstPiece() < line.length)) {
-        index.conflicts.active = false;
-    }
-    const bool ownHeaders = index.kind == ListingKind::kOwn || index.kind == ListingKind::kUnknown;
+    const bool everyPiece = HeadersInEveryPiece(index);
     if (!line.whole) {
         const int64_t rest = line.offset + static_cast<int64_t>(cutFirstPiece());
-        return ownHeaders ? WalkPieces(index, rest) : SkipLine(index.window, rest);
+        return everyPiece ? WalkPieces(index, rest) : SkipLine(index.window, rest);
     }
     // A piece after the first starts 10 bytes in or later (a byte takes 8 columns at most).
     constexpr std::size_t kShortest = kPieceColumns / kTabWidth;
-    if (ownHeaders && line.length > kShortest &&
-        std::memchr(line.text + kShortest, '+', line.length - kShortest) != nullptr &&
-        cutFirstPiece() < line.length) {
+    if (everyPiece && line.length > kShortest && cutFirstPiece() < line.length) {
         return WalkPieces(index, line.offset + static_cast<int64_t>(pieceLength));
     }
     return line.next;
 }
 
 }  // namespace
-
-bool ReadTextLine(TextFile* file, TextLine& line, bool* endsLine) {
-    // Straight into the line, which is left as it was when nothing is read;
-    // the bytes after the terminator are cleared, so that nothing of an
-    // earlier line stays behind.
-    std::size_t length = 0;
-    bool ends = true;
-    if (!TextReadPiece(line.data(), file, &length, &ends)) return false;
-    std::memset(line.data() + length, 0, line.size() - length);
-    if (endsLine != nullptr) *endsLine = ends;
-    return true;
-}
 
 void SayWhenCopied(const TextFile* file, const char* what) {
     const int64_t copied = TextCopiedLength(file);
@@ -636,11 +488,13 @@ bool OpenLRT(const char* path) {
     sNameSlots.fill(0);
     nNamesUsed = 1;
     nNames = 0;
-    szStateWord[0] = '\0';
+    for (const Kind* each : kKinds) {
+        if (each->listing.Forget != nullptr) each->listing.Forget();
+    }
     Indexer index;
     index.window.file = pfileLRT;
     int64_t offset = 0;
-    while (!index.full) {
+    while (!index.done) {
         Window& window = index.window;
         Reach(window, offset, kLineKeep);
         if (offset >= WindowEnd(window)) break;
@@ -659,7 +513,7 @@ bool OpenLRT(const char* path) {
         }
         offset = IndexLine(index, line);
     }
-    if (!index.full) lState[nStates] = offset;
+    if (!index.done) lState[nStates] = offset;
     ShowProgress("State %4d\n", nStates);
     return true;
 }
@@ -672,7 +526,7 @@ void LoadLRT() {
     // A line belongs to the block when it starts before the next block.
     while (nLRTLines < kLRTLinesMax) {
         if (TextTell(pfileLRT) >= end) break;
-        if (!ReadTextLine(pfileLRT, szLRT[nLRTLines])) break;
+        if (!TextReadPiece(szLRT[nLRTLines].data(), pfileLRT)) break;
         ++nLRTLines;
     }
 }
@@ -683,7 +537,8 @@ const char* AccessingSymbol(uint32_t state) {
 
 bool ReadFirstItem(uint32_t state, TextLine& line) {
     if (pfileLRT == nullptr || state >= nStates || nFirstItem[state] == 0) return false;
-    return TextSeek(pfileLRT, lState[state] + nFirstItem[state]) && ReadTextLine(pfileLRT, line);
+    return TextSeek(pfileLRT, lState[state] + nFirstItem[state]) &&
+           TextReadPiece(line.data(), pfileLRT);
 }
 
 int RuleLength(uint32_t rule) {

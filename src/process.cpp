@@ -77,11 +77,6 @@ bool stackPageShown = false;
 // Esc pressed where the window is too small for the screen: kwt ends.
 bool endAsked = false;
 
-void Repaint(ConsoleHandle output, uint16_t& scroll) {
-    scroll = 0;
-    ShowScreen(output, scroll);
-}
-
 // A state key browses the listing: the window shows the state's text again.
 void ShowState(ConsoleHandle output, uint16_t& scroll, uint32_t state) {
     stackPageShown = false;
@@ -142,8 +137,8 @@ bool IsEscapePressed(const ConsoleEvent& event) {
 // handed on: the window is measured again and `repaint` shows what was on
 // screen at the new size. In a window too small for the screen, keys other
 // than Esc are passed over, and Esc ends kwt.
-template <typename Repaint>
-void ReadEvent(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, Repaint repaint) {
+template <typename Redraw>
+void ReadEvent(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, Redraw repaint) {
     for (;;) {
         event = ConsoleEvent{};
         Checked(ConsoleReadEvent(input, &event), kUnit, __LINE__, kReadLabel);
@@ -629,7 +624,10 @@ bool TakeResize(ConsoleHandle output) {
     return fits;
 }
 
-void ShowNewStep(ConsoleHandle output, uint16_t& scroll) { Repaint(output, scroll); }
+void Repaint(ConsoleHandle output, uint16_t& scroll) {
+    scroll = 0;
+    ShowScreen(output, scroll);
+}
 
 void ShowScreen(ConsoleHandle output, uint16_t& scroll) {
     if (!ScreenFits()) {

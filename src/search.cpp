@@ -14,7 +14,6 @@
 #include <cstring>
 
 #include "kwt.h"
-#include "platform/layout.h"
 
 namespace {
 
@@ -23,13 +22,9 @@ namespace {
 constexpr int64_t kBehind = 4096;
 // Needed after a candidate before it can be judged: the rest of its piece
 // and a CR LF that may end it.
-constexpr int64_t kAhead = kPieceColumns + 2;
+constexpr auto kAhead = static_cast<int64_t>(kPieceLookahead);
 constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
 constexpr unsigned char kEndOfText = 0x1A;
-// Every error line holds one of these: "error:", "Error:", "error recovery",
-// "syntax error", "ERROR recovery".
-constexpr char kErrorKey[] = "rror";
-constexpr char kShoutedErrorKey[] = "RROR";
 constexpr auto kProgressEvery = std::chrono::milliseconds(200);
 // A search back scans stretches of the trace from this length, doubled up to
 // the longest.
@@ -163,7 +158,7 @@ bool GoOn(Progress& progress, int64_t offset) {
 
 // ---- cutting the trace into pieces ---------------------------------------------
 
-// One step's piece of a trace line, as ReadTrace gives it.
+// One step's piece of a trace line, as ReadTracePiece gives it.
 struct Piece {
     int64_t start = 0;
     int64_t end = 0;  // where the next piece starts
@@ -227,31 +222,15 @@ const unsigned char* InBlock(const Scan& scan, int64_t offset) {
     return block + (offset - scan.blockStart);
 }
 
-// Cuts the piece that starts at `start` as the reader does, from the block:
-// bytes up to a line feed or 80 columns, CR LF as one line end, a line feed
-// right after 80 columns still in the piece.
+// Cuts the piece that starts at `start` from the block, as the reader does.
 void CutPiece(const Scan& scan, int64_t start, Piece& piece) {
-    const unsigned char* p = InBlock(scan, start);
-    const unsigned char* end = InBlock(scan, scan.blockEnd);
-    std::size_t count = 0;
-    int column = 0;
-    piece.endsLine = true;
-    for (; p < end; ++p) {
-        if (*p == '\n' || (*p == '\r' && p + 1 < end && p[1] == '\n')) {
-            p += *p == '\n' ? 1 : 2;
-            break;
-        }
-        const int columns = ColumnsOf(*p, column);
-        if (column + columns > kPieceColumns) {
-            piece.endsLine = false;
-            break;
-        }
-        column += columns;
-        piece.text[count++] = static_cast<char>(*p);
-    }
-    piece.text[count] = '\0';
+    const unsigned char* from = InBlock(scan, start);
+    const PieceCut cut = CutLinePiece(from, static_cast<std::size_t>(scan.blockEnd - start));
+    std::memcpy(piece.text.data(), from, cut.length);
+    piece.text[cut.length] = '\0';
+    piece.endsLine = cut.endsLine;
     piece.start = start;
-    piece.end = scan.blockStart + (p - block);
+    piece.end = start + static_cast<int64_t>(cut.next);
 }
 
 // The same, read through the trace's reader, for a line that starts before
@@ -260,7 +239,7 @@ void CutPieceFromFile(int64_t start, Piece& piece) {
     piece.start = start;
     piece.text[0] = '\0';
     piece.endsLine = true;
-    if (TextSeek(pfileTrace, start)) ReadTextLine(pfileTrace, piece.text, &piece.endsLine);
+    if (TextSeek(pfileTrace, start)) TextReadPiece(piece.text.data(), pfileTrace, &piece.endsLine);
     piece.end = TextTell(pfileTrace);
 }
 
@@ -269,7 +248,7 @@ int64_t LineStartOf(const Scan& scan, int64_t offset) {
     for (int64_t at = offset; at > scan.blockStart; --at) {
         if (*InBlock(scan, at - 1) == '\n') return at;
     }
-    return scan.blockStart == 0 ? 0 : TraceLineStartBefore(offset);
+    return scan.blockStart == 0 ? 0 : TextLineStart(pfileTrace, offset);
 }
 
 // The piece that holds the byte at `at`, cut from the start of its line (or
@@ -380,8 +359,7 @@ WalkStep ReadWalkLine(Walk& walk, TraceLine& line) {
     if (++walk.lines % kWalkLinesPerCheck == 0 && !GoOn(*walk.progress, walk.next)) {
         return WalkStep::kStopped;
     }
-    if (!TextSeek(pfileTrace, walk.next) || !ReadTraceLine(line)) return WalkStep::kEnd;
-    walk.next = TextTell(pfileTrace);
+    if (!ReadTraceLine(walk.next, line, &walk.next)) return WalkStep::kEnd;
     return WalkStep::kLine;
 }
 
@@ -420,7 +398,9 @@ int64_t LastPieceStart(const TraceLine& line) {
     bool endsLine = false;
     TextLine piece{};
     if (!TextSeek(pfileTrace, start)) return start;
-    while (ReadTextLine(pfileTrace, piece, &endsLine) && !endsLine) start = TextTell(pfileTrace);
+    while (TextReadPiece(piece.data(), pfileTrace, &endsLine) && !endsLine) {
+        start = TextTell(pfileTrace);
+    }
     return start;
 }
 
@@ -429,7 +409,11 @@ int64_t LastPieceStart(const TraceLine& line) {
 void Land(int64_t target, const ParserView& before, uint32_t screen) {
     ParserView view = before;
     KeepStackRoom(&view, 1);
-    if (TextSeek(pfileTrace, target) && ReadTrace()) FollowPiece(view, screen);
+    TracePiece piece;
+    if (ReadTracePiece(target, &piece)) {
+        szTrace = piece.text;
+        FollowPiece(view, piece, screen);
+    }
     RecordJump(target, view);
     nState = view.state;
     LoadLRT();
@@ -447,13 +431,14 @@ struct Cursor {
 
 Cursor CursorStep() {
     Cursor cursor;
-    cursor.piece = lTrace[sStateCursor];
+    cursor.piece = lTrace[sStepCursor];
     cursor.view = ShownView();
     cursor.lineStart = cursor.piece;
     cursor.walkFrom = cursor.piece;
-    if (TextSeek(pfileTrace, cursor.piece) && ReadTrace()) {
-        cursor.lineStart = TracePieceLineStart();
-        cursor.walkFrom = TracePieceEndsLine() ? TextTell(pfileTrace) : cursor.lineStart;
+    TracePiece piece;
+    if (ReadTracePiece(cursor.piece, &piece)) {
+        cursor.lineStart = piece.lineStart;
+        cursor.walkFrom = piece.endsLine ? piece.next : piece.lineStart;
     }
     return cursor;
 }
@@ -533,7 +518,10 @@ SearchOutcome FindBackward(const Cursor& cursor, const char* text, Progress& pro
 SearchOutcome FindError(const Cursor& cursor, Progress& progress) {
     Scan scan;
     Piece piece;
-    StartScan(scan, kErrorKey, kShoutedErrorKey, cursor.lineStart, INT64_MAX, &progress);
+    const char* key = nullptr;
+    const char* otherKey = nullptr;
+    TraceErrorKeys(&key, &otherKey);
+    StartScan(scan, key, otherKey, cursor.lineStart, INT64_MAX, &progress);
     Walk walk;
     StartWalk(walk, cursor.walkFrom, cursor.view, nState, progress);
     TraceLine line;

@@ -253,13 +253,14 @@ std::string Read(const FormatRow& row, const TempDir& dir) {
         "Nonterminals, with rules where they appear\n    NOT_A_TERMINAL (300)\n";
     OpenListingQuietly(dir.Write("yy.lrt", terminals + Listing(std::vector<int>(10, 2))));
     OpenTrace(dir.Write("trace", row.input + "\n").c_str());
-    ReadTrace();
+    TracePiece piece;
+    ReadTracePiece(0, &piece);
     ParserView view = FirstView(), before;
     view.state = nState = 2, view.returnState = 1, view.token = 11;
-    int64_t at = TextTell(pfileTrace), last = 0;
-    for (; ReadTrace(); at = TextTell(pfileTrace)) {
+    int64_t last = 0;
+    for (int64_t at = piece.next; ReadTracePiece(at, &piece); at = piece.next) {
         last = at, before = view;
-        FollowPiece(view, view.state);
+        FollowPiece(view, piece, view.state);
     }
     const auto shown = [](const ParserView& seen) {
         std::string stack;
@@ -273,7 +274,7 @@ std::string Read(const FormatRow& row, const TempDir& dir) {
     };
     const std::string result = shown(view);
     // The last step again as a replay does it: from its offset, with the view before it.
-    if (TextSeek(pfileTrace, last) && ReadTrace()) FollowPiece(before, before.state);
+    if (ReadTracePiece(last, &piece)) FollowPiece(before, piece, before.state);
     return shown(before) == result ? result : result + ", replayed " + shown(before);
 }
 

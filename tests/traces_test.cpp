@@ -489,7 +489,7 @@ TEST(Search, EscDuringALongSearchLeavesEverythingAsItWas) {
             OwnFiles(dir, trace + "error: pop state 1, recover state 2 target\n");
         Type(files, keys, true);
         const auto got =
-            std::make_tuple(Now(fake::Waits().back()), sStateCursor, sStateTop, fake::state.beeps);
+            std::make_tuple(Now(fake::Waits().back()), sStepCursor, sStepTop, fake::state.beeps);
         EXPECT_EQ(got, std::make_tuple(Walk(files, 1)[1], 1, 2, 0)) << keys << " on " << lines;
     }
 }
@@ -540,7 +540,7 @@ TEST(FilesPast2GiB, IndexStepAndReplay) {
         }
         EXPECT_STREQ(szTrace.data(), *keys == '-' ? "after 2 GiB" : "last");
     }
-    EXPECT_EQ(lTrace[uint16_t(sStateCursor - 2)], base + 15);
+    EXPECT_EQ(lTrace[uint16_t(sStepCursor - 2)], base + 15);
 }
 
 }  // namespace

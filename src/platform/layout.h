@@ -18,20 +18,48 @@ constexpr int ColumnsOf(unsigned char byte, int column) {
 
 // A file line is shown in pieces, one row each: a piece is the longest run
 // of the line's bytes that takes at most 80 columns, so that every byte of
-// it shows. A line of exactly 80 columns is one piece.
+// it shows. A line of exactly 80 columns is one piece. Every reader, the
+// search and the screen cut lines by CutLinePiece alone, so that a piece
+// found by one is the very piece the others show.
 constexpr int kPieceColumns = 80;
 
-// How many of the `length` bytes of a line's text (its line feed not
-// included) its first piece holds.
-inline std::size_t FirstPieceLength(const unsigned char* text, std::size_t length) {
+// How a piece lies in the bytes from its start: `length` bytes of text,
+// then, where `endsLine`, the line feed (or CR LF) that ends its line;
+// `next` bytes after its start the next piece starts.
+struct PieceCut {
+    std::size_t length = 0;
+    std::size_t next = 0;
+    bool endsLine = true;
+};
+
+// The bytes a cut may look at: a piece's 80 and a CR LF after them.
+constexpr std::size_t kPieceLookahead = kPieceColumns + 2;
+
+// Cuts the piece that starts at `text`, where `size` bytes are at hand:
+// all that is left of the text, or at least kPieceLookahead of it. A line
+// feed, or a carriage return right before one, ends the line; a line feed
+// right after 80 columns still belongs to the piece. Where the bytes run
+// out, the text ends, and so does the line.
+constexpr PieceCut CutLinePiece(const unsigned char* text, std::size_t size) {
+    PieceCut cut;
     int column = 0;
-    std::size_t count = 0;
-    for (; count < length; ++count) {
-        const int columns = ColumnsOf(text[count], column);
-        if (column + columns > kPieceColumns) break;
+    for (std::size_t i = 0; i < size; ++i) {
+        const bool crlf = text[i] == '\r' && i + 1 < size && text[i + 1] == '\n';
+        if (text[i] == '\n' || crlf) {
+            cut.length = i;
+            cut.next = i + (crlf ? 2 : 1);
+            return cut;
+        }
+        const int columns = ColumnsOf(text[i], column);
+        if (column + columns > kPieceColumns) {
+            cut.length = cut.next = i;
+            cut.endsLine = false;
+            return cut;
+        }
         column += columns;
     }
-    return count;
+    cut.length = cut.next = size;
+    return cut;
 }
 
 // The program's screen is 80 columns wide, and a write that starts in it

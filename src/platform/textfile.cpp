@@ -41,6 +41,8 @@ namespace {
 
 constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
 constexpr unsigned char kEndOfFileMark = 0x1A;
+// A piece and its terminator.
+constexpr std::size_t kPieceSize = kPieceColumns + 1;
 
 }  // namespace
 
@@ -185,6 +187,34 @@ int PeekByte(TextFile* file) {
     return byte == kEndOfFileMark ? -1 : byte;
 }
 
+// Makes at least `want` bytes wait at `next`, or all that the file has
+// left, and gives how many of at most `want` of them are text: the text
+// ends at the end of the file and at a 0x1A byte.
+std::size_t GatherText(TextFile* file, std::size_t want) {
+    std::size_t waiting = file->chunkLength - file->next;
+    if (waiting < want) {
+        // The waiting bytes move to the chunk's start, and the file is read
+        // on after them.
+        std::memmove(file->chunk, file->chunk + file->next, waiting);
+        file->chunkStart += static_cast<int64_t>(file->next);
+        file->chunkLength = waiting;
+        file->next = 0;
+        while (file->chunkLength < want) {
+            const std::size_t got = std::fread(file->chunk + file->chunkLength, 1,
+                                               kChunkSize - file->chunkLength, file->stream);
+            if (got == 0) break;
+            file->chunkLength += got;
+        }
+        waiting = file->chunkLength;
+    }
+    const std::size_t looked = std::min(waiting, want);
+    const unsigned char* from = file->chunk + file->next;
+    const void* mark = std::memchr(from, kEndOfFileMark, looked);
+    return mark != nullptr
+               ? static_cast<std::size_t>(static_cast<const unsigned char*>(mark) - from)
+               : looked;
+}
+
 }  // namespace
 
 TextFile* TextOpen(const char* path) {
@@ -261,36 +291,23 @@ int TextRead(char* buffer, int size, TextFile* file) {
     return static_cast<int>(count);
 }
 
-bool TextReadPiece(char* buffer, TextFile* file, std::size_t* length, bool* endsLine) {
-    *length = 0;
-    *endsLine = true;
-    if (file == nullptr || buffer == nullptr || file->atEnd || PeekByte(file) < 0) {
-        if (file != nullptr) file->atEnd = true;
+bool TextReadPiece(char* buffer, TextFile* file, bool* endsLine, std::size_t* length) {
+    if (file == nullptr || buffer == nullptr || file->atEnd) return false;
+    const std::size_t size = GatherText(file, kPieceLookahead);
+    if (size == 0) {
+        file->atEnd = true;
         return false;
     }
-    std::size_t count = 0;
-    int column = 0;
-    for (int byte = PeekByte(file); byte >= 0; byte = PeekByte(file)) {
-        const int64_t at = TextTell(file);
-        ++file->next;
-        if (byte == '\n' || (byte == '\r' && PeekByte(file) == '\n')) {
-            if (byte == '\r') ++file->next;
-            buffer[count] = '\0';
-            *length = count;
-            return true;
-        }
-        const int columns = ColumnsOf(static_cast<unsigned char>(byte), column);
-        if (column + columns > kPieceColumns) {
-            TextSeek(file, at);  // the byte starts the next piece
-            *endsLine = false;
-            break;
-        }
-        buffer[count++] = static_cast<char>(byte);
-        column += columns;
-    }
-    if (PeekByte(file) < 0) file->atEnd = true;
-    buffer[count] = '\0';
-    *length = count;
+    const unsigned char* from = file->chunk + file->next;
+    const PieceCut cut = CutLinePiece(from, size);
+    std::memcpy(buffer, from, cut.length);
+    // Nothing of an earlier piece stays behind the terminator.
+    std::memset(buffer + cut.length, 0, kPieceSize - cut.length);
+    file->next += cut.next;
+    // A piece that ran into the end of the text has read it all.
+    if (cut.endsLine && cut.next == cut.length) file->atEnd = true;
+    if (endsLine != nullptr) *endsLine = cut.endsLine;
+    if (length != nullptr) *length = cut.length;
     return true;
 }
 
@@ -375,6 +392,30 @@ std::size_t TextReadAt(TextFile* file, int64_t offset, void* buffer, std::size_t
     std::clearerr(file->stream);
     SeekStream(file->stream, file->chunkStart + static_cast<int64_t>(file->chunkLength));
     return got;
+}
+
+int64_t TextLineStart(TextFile* file, int64_t at) {
+    if (file == nullptr || at <= 0) return 0;
+    // The bytes before `at` that the chunk holds are looked at first: a step
+    // reads the piece after one just read.
+    const int64_t chunkEnd = file->chunkStart + static_cast<int64_t>(file->chunkLength);
+    if (at > file->chunkStart && at <= chunkEnd) {
+        for (auto i = static_cast<std::size_t>(at - file->chunkStart); i > 0; --i) {
+            if (file->chunk[i - 1] == '\n') return file->chunkStart + static_cast<int64_t>(i);
+        }
+        at = file->chunkStart;
+    }
+    unsigned char block[4096];
+    while (at > 0) {
+        const int64_t from = at > 4096 ? at - 4096 : 0;
+        const std::size_t got = TextReadAt(file, from, block, static_cast<std::size_t>(at - from));
+        if (got == 0) return at;
+        for (std::size_t i = got; i > 0; --i) {
+            if (block[i - 1] == '\n') return from + static_cast<int64_t>(i);
+        }
+        at = from;
+    }
+    return 0;
 }
 
 int64_t TextLength(TextFile* file) {

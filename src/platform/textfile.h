@@ -41,14 +41,14 @@ char* TextGets(char* buffer, int size, TextFile* file);
 // counted), and 0, with the buffer left as it was, when nothing was read.
 int TextRead(char* buffer, int size, TextFile* file);
 
-// Reads the next piece of a line (see kPieceColumns) into `buffer`, which
-// must hold 81 bytes: bytes up to a line feed or up to 80 columns, the line
-// feed (or CR LF) dropped, then a terminating zero. A line feed right after
-// 80 columns still belongs to the piece. False, with the buffer left as it
-// was, when nothing was read; `length` gets the bytes stored, `endsLine`
-// whether the piece ends its line (a line feed or the end of the text came
-// with it).
-bool TextReadPiece(char* buffer, TextFile* file, std::size_t* length, bool* endsLine);
+// Reads the piece of a line that starts at the file's position (see
+// CutLinePiece) into `buffer`, which must hold 81 bytes: its bytes, the
+// line feed (or CR LF) that may end it dropped, then zeros up to the
+// buffer's end. False, with the buffer left as it was, when nothing was
+// read. `endsLine` gets whether the piece ends its line (a line feed or the
+// end of the text came with it), `length` the bytes stored.
+bool TextReadPiece(char* buffer, TextFile* file, bool* endsLine = nullptr,
+                   std::size_t* length = nullptr);
 
 // Reads the next whole line: its first `headSize` - 1 bytes into `head`,
 // zero-terminated, and the rest passed over. `start` gets where the line
@@ -74,6 +74,10 @@ bool TextEof(const TextFile* file);
 // gives the number copied (0 at the end or on a failure). The position of
 // the line reader is not moved.
 std::size_t TextReadAt(TextFile* file, int64_t offset, void* buffer, std::size_t size);
+
+// Where the line that holds the byte at `offset` starts: after the line
+// feed before it, or at 0.
+int64_t TextLineStart(TextFile* file, int64_t offset);
 
 // The size of the file in bytes, or 0 when the system cannot tell.
 int64_t TextLength(TextFile* file);

@@ -1,0 +1,414 @@
+// bison's files: the trace of its C, C++ and GLR parsers (`Entering state
+// N`, `Stack now ...`, and a GLR parser's `Stack N ...` lines), its listing
+// (`State N`, or the word a translated listing writes for it, and the
+// `Terminals` section that numbers the tokens the trace names) and the enum
+// entries of its token header.
+#include <cctype>
+#include <cstring>
+
+#include "kinds.h"
+
+namespace {
+
+// ---- the trace ---------------------------------------------------------------------------
+
+bool Recognise(const char* line) {
+    return std::strcmp(line, "Starting parse") == 0 || StartsWith(line, "Entering state ") ||
+           StartsWith(line, "Stack now ") || StartsWith(line, "Stack 0 Entering state ");
+}
+
+void ClearPending(ParserView& view) {
+    view.flags = static_cast<uint8_t>(view.flags & ~kPushPending);
+    view.pendingPops = 0;
+}
+
+void FollowStack(ParserView& view, uint32_t number) {
+    view.followed = number < kSplitStacksMax ? static_cast<uint8_t>(number) : kNoStackFollowed;
+}
+
+// A line about stack `number` of a GLR parser's: the view follows that stack,
+// and the parser's state is the one on its top.
+void FollowNamedStack(ParserView& view, uint32_t number) {
+    FollowStack(view, number);
+    if (number >= kSplitStacksMax) return;
+    const StackHandle stack = view.stacks[number];
+    if (StackDepth(stack) > 0) MoveTo(view, StackState(stack));
+}
+
+// The parser enters `state` on stack `number`: pushed after a shift or a
+// reduction, otherwise the state already on top (a GLR parser names it again
+// each time it looks at a stack).
+void Enter(ParserView& view, uint32_t number, uint32_t state) {
+    FollowStack(view, number);
+    MoveTo(view, state);
+    if (number >= kSplitStacksMax) return;
+    StackHandle& stack = view.stacks[number];
+    if ((view.flags & kPushPending) != 0 && view.pendingStack == number) {
+        stack = StackPush(StackPop(stack, view.pendingPops), state);
+        ClearPending(view);
+    } else if (stack == kEmptyStack) {
+        stack = StackPush(stack, state);
+    } else if (StackState(stack) != state) {
+        stack = StackPush(StackPop(stack, 1), state);
+    }
+}
+
+// The length of the known terminal that `text` starts with, followed by
+// " (", quoted as in the listing or without its double quotes; the longest
+// one wins, since a name can hold blanks. 0 when none is known.
+std::size_t MatchTerminal(const char* text, int32_t* number) {
+    std::size_t best = 0;
+    const bool bareAllowed = text[0] != '"';
+    for (std::size_t length = 1; length < kSymbolNameSize && text[length - 1] != '\0'; ++length) {
+        if (StartsWith(text + length, " (") && FindSymbol(text, length, bareAllowed, number)) {
+            best = length;
+        }
+    }
+    return best;
+}
+
+// The length of the symbol name a line starts with: a known terminal, a
+// quoted name up to its closing quote, any other up to its value's `(`.
+std::size_t NameLength(const char* text, int32_t* number) {
+    const std::size_t known = MatchTerminal(text, number);
+    if (known > 0) return known;
+    const bool quoted = text[0] == '"' || text[0] == '\'';
+    const char* end = quoted ? SkipSymbolName(text) : std::strstr(text, " (");
+    return end != nullptr ? static_cast<std::size_t>(end - text) : std::strlen(text);
+}
+
+// `Next token is token NAME (VALUE)`: bison names its tokens without their
+// numbers; the number comes from the listing's terminals or the header.
+void ReadToken(ParserView& view, const char* text) {
+    int32_t number = view.token;
+    const std::size_t length = NameLength(text, &number);
+    if (IsEndOfInputName(text, length)) return SetEndOfInput(view);
+    SetToken(view, number, text, length);
+}
+
+// `Shifting token NAME (VALUE)`: a real token, unless it is `error`.
+void ReadShift(ParserView& view, uint32_t number, const char* name) {
+    AwaitPush(view, static_cast<uint8_t>(number), 0);
+    if (!StartsWith(name, "error (")) {
+        view.flags = static_cast<uint8_t>(view.flags | kNewErrorAllowed);
+    }
+}
+
+// The states of a `Stack now` line, bottom first, read whole however long
+// the line.
+struct StackLine {
+    std::array<uint32_t, kStackDepthMax> states{};
+    uint32_t count = 0;
+    uint32_t number = 0;
+    bool inNumber = false;
+    bool valid = true;
+
+    bool Feed(const char* bytes, std::size_t length) {
+        for (std::size_t i = 0; i < length && valid; ++i) {
+            const char c = bytes[i];
+            if (IsDigit(c)) {
+                if (number > (UINT32_MAX - 9) / 10) valid = false;
+                number = number * 10 + static_cast<uint32_t>(c - '0');
+                inNumber = true;
+            } else if (c == ' ' || c == '\r' || c == '\t') {
+                End();
+            } else {
+                valid = false;
+            }
+        }
+        return valid;
+    }
+    void End() {
+        if (!inNumber) return;
+        if (count == kStackDepthMax) valid = false;
+        if (valid) states[count++] = number;
+        number = 0;
+        inNumber = false;
+    }
+};
+
+StackLine stackLine;
+std::array<StackHandle, kStackDepthMax> stackEntries{};
+
+bool ReadStackLine(const TraceLine& line, const char* numbers) {
+    stackLine.count = 0;
+    stackLine.number = 0;
+    stackLine.inNumber = false;
+    stackLine.valid = true;
+    FeedRestOfLine(line, numbers, [](const char* bytes, std::size_t length) {
+        return stackLine.Feed(bytes, length);
+    });
+    stackLine.End();
+    return stackLine.valid && stackLine.count > 0;
+}
+
+// `Stack now 0 1 5 12`: stack 0 is exactly these states, its top the last.
+// Entries that are already there are kept, so that views share them.
+void ReadStack(ParserView& view, const TraceLine& line, const char* numbers) {
+    if (!ReadStackLine(line, numbers)) return;
+    // The entries of stack 0 by depth; a depth in a gap the trace left has none.
+    StackHandle stack = view.stacks[0];
+    const uint32_t depth = stack == kUnknownStack ? 0 : StackDepth(stack);
+    for (uint32_t i = depth; i > 0; --i) {
+        const bool here = stack != kUnknownStack && StackEntryDepth(stack) == i - 1;
+        stackEntries[i - 1] = here ? stack : kUnknownStack;
+        if (here) stack = StackBelow(stack);
+    }
+    uint32_t same = 0;
+    while (same < depth && same < stackLine.count && stackEntries[same] != kUnknownStack &&
+           StackState(stackEntries[same]) == stackLine.states[same]) {
+        ++same;
+    }
+    stack = same > 0 ? stackEntries[same - 1] : kEmptyStack;
+    for (uint32_t i = same; i < stackLine.count; ++i) stack = StackPush(stack, stackLine.states[i]);
+    view.stacks[0] = stack;
+    FollowStack(view, 0);
+    ClearPending(view);
+    MoveTo(view, stackLine.states[stackLine.count - 1]);
+}
+
+// `Reduced stack N by rule R (line L); action deferred.  Now in state M.`
+void ReadDeferredReduction(ParserView& view, const char* text) {
+    uint32_t number = 0;
+    uint32_t rule = 0;
+    uint32_t state = 0;
+    if (!ScanCount(text, &number) || !Take(text, " by rule ") || !ScanCount(text, &rule)) return;
+    const char* now = std::strstr(text, "Now in state ");
+    if (now == nullptr || !Take(now, "Now in state ") || !ScanCount(now, &state) ||
+        !IsState(state)) {
+        return;
+    }
+    FollowStack(view, number);
+    MoveTo(view, state);
+    if (number >= kSplitStacksMax) return;
+    const int length = RuleLength(rule);
+    StackHandle& stack = view.stacks[number];
+    stack = length < 0 ? kUnknownStack : StackPush(StackPop(stack, length), state);
+}
+
+// The GLR parser's lines about its stacks: `Stack N ...`, `On stack N, ...`.
+void ReadGlrLine(ParserView& view, const char* text) {
+    uint32_t number = 0;
+    uint32_t other = 0;
+    uint32_t state = 0;
+    if (Take(text, "Stack ")) {
+        if (!ScanCount(text, &number)) return;
+        if ((Take(text, " Entering state ") || Take(text, " now in state ")) &&
+            ScanFinalCount(text, &state) && IsState(state)) {
+            Enter(view, number, state);
+        }
+    } else if (Take(text, "On stack ")) {
+        if (ScanCount(text, &number) && Take(text, ", shifting token ")) {
+            FollowNamedStack(view, number);
+            ReadShift(view, number, text);
+        }
+    } else if (Take(text, "Reduced stack ")) {
+        ReadDeferredReduction(view, text);
+    } else if (Take(text, "Splitting off stack ")) {
+        if (ScanCount(text, &number) && Take(text, " from ") && ScanCount(text, &other) &&
+            number < kSplitStacksMax && other < kSplitStacksMax) {
+            view.stacks[number] = view.stacks[other];
+        }
+    } else if (Take(text, "Rename stack ")) {
+        if (ScanCount(text, &number) && Take(text, " -> ") && ScanCount(text, &other) &&
+            number < kSplitStacksMax && other < kSplitStacksMax) {
+            view.stacks[other] = view.stacks[number];
+            if (view.followed == number) view.followed = static_cast<uint8_t>(other);
+        }
+    } else if (StartsWith(text, "Returning to deterministic operation.")) {
+        FollowStack(view, 0);
+    }
+}
+
+void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {
+    const char* text = line.head;
+    uint32_t state = 0;
+    uint32_t number = 0;
+    if (Take(text, "Entering state ")) {
+        if (ScanFinalCount(text, &state) && IsState(state)) Enter(view, 0, state);
+    } else if (Take(text, "Stack now ")) {
+        ReadStack(view, line, text);
+    } else if (Take(text, "Next token is token ")) {
+        ReadToken(view, text);
+    } else if (StartsWith(text, "Now at end of input.")) {
+        SetEndOfInput(view);
+    } else if (Take(text, "Shifting token ")) {
+        FollowStack(view, 0);
+        ReadShift(view, 0, text);
+    } else if (Take(text, "Reducing stack ")) {
+        // `Reducing stack by rule R (line L):`, or `Reducing stack N by ...` in
+        // a GLR parser; the `$i = ` lines after it count the states it pops.
+        if (!ScanCount(text, &number)) number = 0;
+        if (number < kSplitStacksMax) AwaitPush(view, static_cast<uint8_t>(number), 0);
+    } else if (StartsWith(text, "   $") && (view.flags & kPushPending) != 0) {
+        ++view.pendingPops;
+    } else if (Take(text, "Error: popping ") || Take(text, "Cleanup: popping ")) {
+        PopState(view, 0, view.state);
+    } else if (StartsWith(text, "Starting parse")) {
+        view.stacks.fill(kUnknownStack);
+        view.stacks[0] = kEmptyStack;
+        FollowStack(view, 0);
+        AwaitPush(view, 0, 0);
+    } else {
+        ReadGlrLine(view, text);
+    }
+}
+
+// ---- the listing -------------------------------------------------------------------------
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+const char* SkipBlanks(const char* text) {
+    while (IsBlank(*text)) ++text;
+    return text;
+}
+
+// The word a listing writes before a state's number, a blank after it, once
+// learned from its first state's header ("" until then).
+constexpr std::size_t kStateWordSize = 64;
+std::array<char, kStateWordSize> szStateWord{};
+bool afterStartRule = false;  // the start rule seen: the state word may come
+
+// A line that is exactly `<word>N`, blanks or a carriage return allowed after.
+bool IsNumberedHeader(const char* line, const char* word, uint32_t* number) {
+    constexpr int kDigitsMax = 9;
+    const std::size_t wordLength = std::strlen(word);
+    if (std::strncmp(line, word, wordLength) != 0) return false;
+    uint32_t value = 0;
+    int digits = 0;
+    const char* p = line + wordLength;
+    for (; IsDigit(*p); ++p, ++digits) {
+        if (digits == kDigitsMax) return false;
+        value = value * 10 + static_cast<uint32_t>(*p - '0');
+    }
+    if (digits == 0 || *SkipBlanks(p) != '\0') return false;
+    *number = value;
+    return true;
+}
+
+// After bison's start rule, the first line `<word> 0` is the header of state
+// 0 in the listing's language; `<word>` is learned for the headers after it.
+void LearnStateWord(const char* line) {
+    const char* blank = std::strchr(line, ' ');
+    if (blank == nullptr || blank == line || blank[1] != '0') return;
+    for (const char* p = line; p < blank; ++p) {
+        if (IsBlank(*p)) return;
+    }
+    const std::size_t length = static_cast<std::size_t>(blank - line) + 1;
+    if (length >= szStateWord.size() || *SkipBlanks(blank + 2) != '\0') return;
+    std::memcpy(szStateWord.data(), line, length);
+    szStateWord[length] = '\0';
+}
+
+bool IsHeader(const char* piece, uint32_t* number) {
+    if (afterStartRule && szStateWord[0] == '\0') LearnStateWord(piece);
+    return IsNumberedHeader(piece, "State ", number) ||
+           (szStateWord[0] != '\0' && IsNumberedHeader(piece, szStateWord.data(), number));
+}
+
+bool MayMatter(unsigned char first) {
+    return first == 'S' || first == static_cast<unsigned char>(szStateWord[0]);
+}
+
+// bison's rule 0 as its grammar writes it, `    0 $accept: program $end`,
+// which is never translated (byacc and kwt's own write `$accept :`).
+bool IsStartRule(const char* line) {
+    const char* p = SkipBlanks(line);
+    if (p[0] != '0' || !IsBlank(p[1])) return false;
+    return StartsWith(SkipBlanks(p + 1), "$accept:");
+}
+
+// The `Terminals, with rules where they appear` section lists every
+// terminal under the name its trace uses, with its number:
+// `    NUMBER <value> (258) 20`, `    '+' (43) 7`, `    "==" (261) 12`.
+bool IsLine(const char* line, const char* text) {
+    const std::size_t length = std::strlen(text);
+    if (std::strncmp(line, text, length) != 0) return false;
+    return *SkipBlanks(line + length) == '\0';
+}
+
+void ReadTerminal(const char* line) {
+    if (line[0] != ' ') return;
+    const char* name = line;
+    while (*name == ' ') ++name;
+    const char* p = SkipSymbolName(name);
+    const std::size_t length = static_cast<std::size_t>(p - name);
+    if (length == 0) return;
+    while (*p == ' ') ++p;
+    if (*p == '<') {
+        p = std::strchr(p, '>');
+        if (p == nullptr) return;
+        for (++p; *p == ' '; ++p) {}
+    }
+    int32_t number = 0;
+    if (*p != '(' || !ScanInt32(++p, &number) || *p != ')') return;
+    AddSymbol(name, length, number);
+}
+
+// Where the terminals are, before the first state: after the English heading
+// up to the nonterminals' heading, and in any language the section that the
+// first heading after the grammar opens, up to the next heading.
+struct TerminalSection {
+    bool inside = false;
+    bool toNextHeading = false;
+    bool afterGrammar = false;  // the start rule seen, no heading since
+    void Note(const char* line) {
+        const bool heading = line[0] != '\0' && !IsBlank(line[0]);
+        if (inside) {
+            if (IsLine(line, "Nonterminals, with rules where they appear") ||
+                (toNextHeading && heading)) {
+                inside = false;
+            } else {
+                ReadTerminal(line);
+            }
+        } else if (line[0] == 'T' && IsLine(line, "Terminals, with rules where they appear")) {
+            inside = true;
+            toNextHeading = false;
+        } else if (afterGrammar && heading) {
+            inside = true;
+            toNextHeading = true;
+        }
+        if (heading) afterGrammar = false;
+    }
+};
+
+TerminalSection terminals;
+
+void NoteBeforeStates(const char* piece, const char* text) {
+    terminals.Note(piece);
+    if (IsStartRule(text)) afterStartRule = terminals.afterGrammar = true;
+}
+
+void Forget() {
+    szStateWord[0] = '\0';
+    afterStartRule = false;
+    terminals = TerminalSection{};
+}
+
+// ---- the token header --------------------------------------------------------------------
+
+// An enum entry alone on its line: `NAME = NUMBER`, a comma or not, and
+// nothing after it but a `/* */` or `//` comment.
+bool ReadEnumEntry(const char* text, const char** name, std::size_t* length, int32_t* number) {
+    while (std::isspace(static_cast<unsigned char>(*text)) != 0) ++text;
+    if (!IsIdentifierStart(*text)) return false;
+    *name = text;
+    while (IsIdentifierPart(*text)) ++text;
+    *length = static_cast<std::size_t>(text - *name);
+    while (std::isspace(static_cast<unsigned char>(*text)) != 0) ++text;
+    if (*text++ != '=' || !ScanInt32(text, number)) return false;
+    while (std::isspace(static_cast<unsigned char>(*text)) != 0) ++text;
+    if (*text == ',') ++text;
+    while (std::isspace(static_cast<unsigned char>(*text)) != 0) ++text;
+    return *text == '\0' || std::strncmp(text, "/*", 2) == 0 || std::strncmp(text, "//", 2) == 0;
+}
+
+}  // namespace
+
+const Kind kKindBison{
+    "bison",
+    {Recognise, FirstViewWithStack, Interpret, IsYaccErrorLine, {"rror", "RROR"}, true, false},
+    {IsHeader, MayMatter, false, NoteBeforeStates, nullptr, nullptr, ParseYaccItem, nullptr,
+     Forget},
+    ReadEnumEntry,
+};
