@@ -81,9 +81,10 @@ struct Kind {
 extern const Kind kKindOwn;
 extern const Kind kKindByacc;
 extern const Kind kKindBison;
+extern const Kind kKindLemon;
 // The kinds in the order the readers try them; kwt's own format first, as a
 // trace of no other kind's form is read as its.
-extern const std::array<const Kind*, 3> kKinds;
+extern const std::array<const Kind*, 4> kKinds;
 
 // ---- what the kinds share --------------------------------------------------------------
 

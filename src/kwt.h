@@ -119,19 +119,24 @@ constexpr StackHandle kEmptyStack = 0;
 // A stack the trace does not tell (kwt's own format), or not all of it.
 constexpr StackHandle kUnknownStack = UINT32_MAX;
 constexpr uint32_t kUnknownEntry = UINT32_MAX;
+// An entry of no numbered state: a lemon parser's symbol shifted with a
+// reduction pending.
+constexpr uint32_t kNoStateEntry = UINT32_MAX - 1;
 constexpr uint32_t kStackDepthMax = 65536;
 constexpr uint32_t kStackEntriesMax = uint32_t{1} << 19;
 
 void ResetStacks();
-// `state` at `depth` on top of what `stack` holds below that depth.
-StackHandle StackPut(StackHandle stack, uint32_t depth, uint32_t state);
-StackHandle StackPush(StackHandle stack, uint32_t state);
+// `state` at `depth` on top of what `stack` holds below that depth;
+// `symbol`, where the trace names one, is its name (TraceTokenName).
+StackHandle StackPut(StackHandle stack, uint32_t depth, uint32_t state, uint16_t symbol = 0);
+StackHandle StackPush(StackHandle stack, uint32_t state, uint16_t symbol = 0);
 // Takes `count` states off; unknown when the stack holds fewer.
 StackHandle StackPop(StackHandle stack, uint32_t count);
 // The number of states (the top's depth + 1); 0 for an empty or unknown one.
 uint32_t StackDepth(StackHandle stack);
-// The top entry's state and depth, and the entry below it.
+// The top entry's state, depth and symbol, and the entry below it.
 uint32_t StackState(StackHandle stack);
+uint16_t StackSymbol(StackHandle stack);
 uint32_t StackEntryDepth(StackHandle stack);
 StackHandle StackBelow(StackHandle stack);
 // Collecting: mark every stack still held, then collect the rest.

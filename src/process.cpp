@@ -214,17 +214,20 @@ uint32_t StackPageLines() { return StackDepth(FollowedStack(ShownView())); }
 // Rows of the listing window left for what it lists.
 int WindowRows() { return stackPageShown ? ListingRows() - 1 : ListingRows(); }
 
-// Calls show(row, state) for the entries of `stack` from the top down, the
-// first `skip` passed over, on rows from `row` up to `end`; `state` is
-// kUnknownEntry for a depth the trace never named. Gives the row after the
-// last.
+// Calls show(row, state, symbol) for the entries of `stack` from the top
+// down, the first `skip` passed over, on rows from `row` up to `end`;
+// `state` is kUnknownEntry for a depth the trace never named, kNoStateEntry
+// for a symbol a lemon parser shifted with a reduction pending, which only
+// its `symbol` names (TraceTokenName). Gives the row after the last.
 template <typename Show>
 int WalkStack(StackHandle stack, uint32_t skip, int row, int end, Show show) {
     const uint32_t depth = StackDepth(stack);
     for (uint32_t index = 0; index < depth && row < end; ++index) {
         const uint32_t at = depth - 1 - index;
         const bool known = stack != kUnknownStack && StackEntryDepth(stack) == at;
-        if (index >= skip) show(row++, known ? StackState(stack) : kUnknownEntry);
+        if (index >= skip) {
+            show(row++, known ? StackState(stack) : kUnknownEntry, known ? StackSymbol(stack) : 0);
+        }
         if (known) stack = StackBelow(stack);
     }
     return row;
@@ -261,18 +264,25 @@ void ShowStackEntry(ConsoleHandle output, int row, uint32_t state) {
 }
 
 // The stack from the top down, `scroll` entries passed over; a depth the
-// trace never named shows as a question mark.
+// trace never named shows as a question mark, an entry of no state as a
+// dash and its symbol.
 void ShowStackPage(ConsoleHandle output, uint16_t scroll) {
     const ParserView& view = ShownView();
     const StackHandle stack = FollowedStack(view);
     ShowStackHeader(output, view, stack);
-    int row = WalkStack(stack, scroll, 1, ListingRows(), [output](int at, uint32_t state) {
-        if (state != kUnknownEntry) {
-            ShowStackEntry(output, at, state);
-        } else {
+    const auto show = [output](int at, uint32_t state, uint16_t symbol) {
+        char line[2 * kLineSize];
+        if (state == kUnknownEntry) {
             ShowTextRow(output, at, "     ?  (a state the trace does not name)");
+        } else if (state == kNoStateEntry) {
+            std::snprintf(line, sizeof line, "%6s  %-20.20s  %s", "-", TraceTokenName(symbol),
+                          "(shifted with a reduction pending: in no state)");
+            ShowTextRow(output, at, line);
+        } else {
+            ShowStackEntry(output, at, state);
         }
-    });
+    };
+    int row = WalkStack(stack, scroll, 1, ListingRows(), show);
     for (; row < ListingRows(); ++row) Textf(output, row, 0, "%80s", "");
 }
 
@@ -309,15 +319,17 @@ void ShowStackPane(ConsoleHandle output) {
         ShowPaneRow(output, row++, TraceHasStacks() ? "Stack not known" : "No stack recorded");
     } else {
         const bool cut = StackDepth(stack) > static_cast<uint32_t>(end - row);
-        row =
-            WalkStack(stack, 0, row, cut ? end - 1 : end, [&line, output](int at, uint32_t state) {
-                if (state != kUnknownEntry) {
-                    std::snprintf(line, sizeof line, "%5u %s", state, AccessingSymbol(state));
-                } else {
-                    std::snprintf(line, sizeof line, "%5s", "?");
-                }
-                ShowPaneRow(output, at, line);
-            });
+        const auto show = [&line, output](int at, uint32_t state, uint16_t symbol) {
+            if (state == kUnknownEntry) {
+                std::snprintf(line, sizeof line, "%5s", "?");
+            } else if (state == kNoStateEntry) {
+                std::snprintf(line, sizeof line, "%5s %s", "-", TraceTokenName(symbol));
+            } else {
+                std::snprintf(line, sizeof line, "%5u %s", state, AccessingSymbol(state));
+            }
+            ShowPaneRow(output, at, line);
+        };
+        row = WalkStack(stack, 0, row, cut ? end - 1 : end, show);
         if (cut) ShowPaneRow(output, row++, "...");
     }
     for (; row < end; ++row) ShowPaneRow(output, row, "");

@@ -2,7 +2,8 @@
 //
 // Every view of the parser holds its stacks, and consecutive views differ
 // only near the top, so all stacks live in one pool of entries: an entry
-// holds a state, its depth and the entry below it, and a stack is the
+// holds a state, its depth, the entry below it and the symbol the trace
+// named for it (lemon's traces name them), and a stack is the
 // handle of its top entry. Stacks that share their bottom share its entries,
 // so a view costs one handle per stack however deep the stack is.
 //
@@ -16,9 +17,11 @@ namespace {
 
 struct Entry {
     uint32_t state = 0;
-    uint32_t depth = 0;
-    StackHandle below = kEmptyStack;  // also links the free entries
+    StackHandle below = kEmptyStack;
+    uint16_t depth = 0;
+    uint16_t symbol = 0;  // the trace's name for the entry's symbol; 0: none
 };
+static_assert(kStackDepthMax - 1 <= UINT16_MAX, "an entry's depth fits 16 bits");
 
 // Entry 0 stands for the empty stack and is never handed out.
 std::array<Entry, kStackEntriesMax + 1> entries{};
@@ -50,7 +53,7 @@ uint32_t LowestClearBit(uint64_t word) {
     return bit;
 }
 
-StackHandle NewEntry(uint32_t state, uint32_t depth, StackHandle below) {
+StackHandle NewEntry(uint32_t state, uint32_t depth, StackHandle below, uint16_t symbol = 0) {
     StackHandle entry = kUnknownStack;
     if (freeCount > 0) {
         // Free entries lie below neverUsed, so the first clear bit is one.
@@ -64,7 +67,7 @@ StackHandle NewEntry(uint32_t state, uint32_t depth, StackHandle below) {
         return kUnknownStack;
     }
     used[entry / kWordBits] |= Bit(entry);
-    entries[entry] = Entry{state, depth, below};
+    entries[entry] = Entry{state, below, static_cast<uint16_t>(depth), symbol};
     return entry;
 }
 
@@ -97,11 +100,13 @@ StackHandle StackBelow(StackHandle stack) {
     return IsEntry(stack) ? entries[stack].below : kEmptyStack;
 }
 
-StackHandle StackPut(StackHandle stack, uint32_t depth, uint32_t state) {
+uint16_t StackSymbol(StackHandle stack) { return IsEntry(stack) ? entries[stack].symbol : 0; }
+
+StackHandle StackPut(StackHandle stack, uint32_t depth, uint32_t state, uint16_t symbol) {
     if (depth >= kStackDepthMax) return kUnknownStack;
     while (IsEntry(stack) && entries[stack].depth > depth) stack = entries[stack].below;
     if (IsEntry(stack) && entries[stack].depth == depth) {
-        if (entries[stack].state == state) return stack;
+        if (entries[stack].state == state && entries[stack].symbol == symbol) return stack;
         stack = entries[stack].below;
     }
     // A stack the trace has not said enough of is not known below the entry.
@@ -110,12 +115,12 @@ StackHandle StackPut(StackHandle stack, uint32_t depth, uint32_t state) {
     } else if (stack == kEmptyStack) {
         stack = kUnknownStack;
     }
-    return NewEntry(state, depth, stack);
+    return NewEntry(state, depth, stack, symbol);
 }
 
-StackHandle StackPush(StackHandle stack, uint32_t state) {
+StackHandle StackPush(StackHandle stack, uint32_t state, uint16_t symbol) {
     if (stack == kUnknownStack) return kUnknownStack;
-    return StackPut(stack, StackDepth(stack), state);
+    return StackPut(stack, StackDepth(stack), state, symbol);
 }
 
 StackHandle StackPop(StackHandle stack, uint32_t count) {

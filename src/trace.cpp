@@ -15,7 +15,7 @@
 TextFile* pfileTrace = nullptr;
 TextLine szTrace{};
 
-const std::array<const Kind*, 3> kKinds{&kKindOwn, &kKindByacc, &kKindBison};
+const std::array<const Kind*, 4> kKinds{&kKindOwn, &kKindByacc, &kKindBison, &kKindLemon};
 
 namespace {
 

@@ -30,6 +30,8 @@ const std::string kByacc = "yydebug[0]: state 0, shifting to state 3\n";
 const std::string kBison = "Starting parse\n";
 const std::string kConflict = "14: shift/reduce conflict (shift 27, reduce 18) on '%'";
 const std::string kDeep = "Stack now 0 1" + std::string(60, ' ') + "2 3 4 6";  // 80 columns
+const std::string kLemon = "p: Input 'A' in state 0\n";  // tells the prefix: "p: "
+const std::string kDashes(52, '-');
 const std::string kMoved = " back 2 token 11 (none)";  // byacc and bison: no token read yet
 const std::string kStill = "2 back 1 token 11 (none)";
 
@@ -126,6 +128,13 @@ const FormatRow kFormatRows[] = {
                }) +
          "\nState 0\n\n    0 $accept: • s $end\n",
      "[]    0 $accept: • s $end rules 2 tokens 4096"},
+    {'l', "State 0:\nA\n" + kDashes + "\nState 1:\n", "State 0:|A"},
+    {'a',
+     "State 0:\n          program ::= * stmts\n     (19) stmts ::= *\n\n           stmts shift    "
+     "2\n"
+     "State 1:\n     (11) program ::= stmts *\n" +
+         kDashes + "\nState 2:\n",
+     "[]          program ::= * stmts / [stmts]     (11) program ::= stmts * rules  tokens 0"},
     {'a', std::string(5000, 'y') + "\nstate 0\n14: shift/reduce conflict . x\nstate 14\n",
      "[]- / []- rules  tokens 0"},  // state 14's conflict line is no item of state 0
     {'t', kOwn + "at state 5, next token 257", "5 back 2 token 257 '^A'"},
@@ -190,6 +199,20 @@ const FormatRow kFormatRows[] = {
     {'t', kBison + "Next token is token \"a b\" (x) y)", "2 back 1 token 11 \"a b\""},
     {'t', kBison + "Next token is token some name (x (y))", "2 back 1 token 11 some name"},
     {'t', kBison + "Next token is token unclosed", "2 back 1 token 11 unclosed"},
+    // lemon: a stack that disagrees with the trace is not known; a line without the prefix is the
+    // program's own; a Return line is read whole, past its first 4 KB.
+    {'t', kLemon + "p: Shift 'A', go to state 3\np: Return. Stack=[B]", "3 back 2 token 0 (none)"},
+    {'t', kLemon + "p: Input 'B' in state 0\np: Shift 'B', go to state 3\np: Popping A\nPopping B",
+     "3 back 0 token 0 (none)"},
+    {'t', kLemon + "p: Input 'A' in state 4", "4 back 2 token 11 A"},
+    {'t', "Input 'A' in state 0\nShift 'A', go to state 3\nShift 'A', pending reduce 1",
+     "3 back 2 token 0 (none) [0 3 4294967294]"},
+    {'t',
+     kLemon +
+         Lines(2100, [](std::size_t) { return std::string("p: Shift 'A', go to state 3\n"); }) +
+         "p: Return. Stack=[" + Lines(2100, [](std::size_t) { return std::string("A "); }) + "]",
+     "3 back 2 token 0 (none) [0" + Lines(2100, [](std::size_t) { return std::string(" 3"); }) +
+         "]"},
     {'n', "257|#define IDENT 257\n#define OTHER 257\n", "IDENT"},
     {'n', "-1|#define IDENT 257\n", "EOF"},
     {'n', "0|#define IDENT 257\n", "NULL"},

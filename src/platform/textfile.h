@@ -75,9 +75,9 @@ bool TextEof(const TextFile* file);
 // the line reader is not moved.
 std::size_t TextReadAt(TextFile* file, int64_t offset, void* buffer, std::size_t size);
 
-// Where the line that holds the byte at `offset` starts: after the line
+// Where the line that holds the byte at `at` starts: after the line
 // feed before it, or at 0.
-int64_t TextLineStart(TextFile* file, int64_t offset);
+int64_t TextLineStart(TextFile* file, int64_t at);
 
 // The size of the file in bytes, or 0 when the system cannot tell.
 int64_t TextLength(TextFile* file);
