@@ -15,6 +15,7 @@ int main(int argc, char* argv[]) {
         std::vector<fs::path> paths{argv[i]};
         if (fs::is_directory(argv[i])) paths.assign(fs::directory_iterator(argv[i]), {});
         for (const fs::path& path : paths) {
+            if (fs::is_directory(path)) continue;
             std::ifstream in(path, std::ios::binary);
             if (!in.is_open()) return std::fprintf(stderr, "cannot read %s\n", path.c_str()), 2;
             const std::string bytes{std::istreambuf_iterator<char>(in), {}};
