@@ -57,7 +57,7 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "says so until the next key.",
     "",
     "Error lines: error: (kwt), ... error recovery ... (byacc), Error: (bison),",
-    "and every line that contains syntax error.",
+    "and every line with syntax error in them; Syntax Error! in lemon's traces.",
 };
 
 namespace {
