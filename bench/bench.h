@@ -62,6 +62,21 @@ struct DeepTrace : Trace {
 DeepTrace WriteDeepTrace(const std::string& path, uint64_t lines, int states,
                          const std::vector<std::string>& tokens, uint32_t depth);
 
+// A real trace of the example calculator, with the listing and header of
+// the same run.
+struct GeneratedTrace {
+    std::string trace, listing, header;
+    uint64_t lines = 0;
+    uint64_t bytes = 0;
+};
+
+// Builds the example calculator (`examples/calc.y`) with bison and its lemon
+// version (`examples/lemon/calc.y`), runs both on one long input in
+// `directory` and cuts the longer trace, at a line's end, to the other's
+// size. False when a generator or the compiler failed.
+bool WriteGeneratorTraces(const std::string& directory, const std::string& examples,
+                          GeneratedTrace* bison, GeneratedTrace* lemon);
+
 // Beeps of the benchmarks' console so far: a step past the end of a trace beeps.
 uint64_t Beeps();
 

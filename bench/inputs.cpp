@@ -2,7 +2,9 @@
 // the form bison's parsers write, of any length.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "bench.h"
@@ -255,6 +257,51 @@ void DescribeBlocks(Trace& trace, const std::string& path, uint64_t lines, uint6
 }
 
 }  // namespace
+
+bool WriteGeneratorTraces(const std::string& directory, const std::string& examples,
+                          GeneratedTrace* bison, GeneratedTrace* lemon) {
+    // Statements of every kind, an error among them now and then.
+    const char* const statements[] = {"x = (1 + 2) * y;\n",
+                                      "print x - 3 / (2 + 1);\n",
+                                      "if (x > 1) print x; else print 0;\n",
+                                      "{ y = x * (3 + 4); z = -y ^ 2; }\n",
+                                      "print ((x));\n",
+                                      "z = 1 + * 2;\n"};
+    constexpr int kStatements = 40000;
+    const std::string work = directory + "generators/";
+    const std::string input = work + "input.calc";
+    if (std::system(("mkdir -p '" + work + "lemon'").c_str()) != 0) return false;
+    {
+        std::ofstream out(input);
+        for (int i = 0; i < kStatements; ++i) out << statements[i % 49 == 48 ? 5 : i % 5];
+    }
+    const std::string in = "cd '" + work + "' && ";
+    const std::string built = in + "cp '" + examples +
+                              "/calc.y' . && bison -t -v -d calc.y && cc -O2 -o calc calc.tab.c" +
+                              " && cd lemon && cp '" + examples +
+                              "/lemon/calc.y' . && lemon calc.y && " + "cc -O2 -o calc calc.c";
+    if (std::system((built + " >build.log 2>&1").c_str()) != 0) return false;
+    // The calculators end with status 1 after an error they cannot recover from.
+    std::system((in + "./calc <input.calc >/dev/null 2>bison.trace").c_str());
+    std::system((in + "lemon/calc <input.calc >/dev/null 2>lemon.trace").c_str());
+    *bison = {work + "bison.trace", work + "calc.output", work + "calc.tab.h"};
+    *lemon = {work + "lemon.trace", work + "lemon/calc.out", work + "lemon/calc.h"};
+    // Both the size of the smaller, each up to its last line feed within it.
+    std::ifstream bisonText(bison->trace, std::ios::binary);
+    std::ifstream lemonText(lemon->trace, std::ios::binary);
+    const std::string texts[] = {{std::istreambuf_iterator<char>(bisonText), {}},
+                                 {std::istreambuf_iterator<char>(lemonText), {}}};
+    const std::size_t smaller = std::min(texts[0].size(), texts[1].size());
+    GeneratedTrace* traces[] = {bison, lemon};
+    for (int k = 0; k < 2 && smaller > 0; ++k) {
+        const std::size_t size = texts[k].rfind('\n', smaller - 1) + 1;
+        std::ofstream(traces[k]->trace, std::ios::binary) << texts[k].substr(0, size);
+        traces[k]->bytes = size;
+        traces[k]->lines = static_cast<uint64_t>(std::count(
+            texts[k].begin(), texts[k].begin() + static_cast<std::ptrdiff_t>(size), '\n'));
+    }
+    return smaller > 0;
+}
 
 Trace WriteTrace(const std::string& path, uint64_t lines, int states,
                  const std::vector<std::string>& tokens) {

@@ -11,7 +11,9 @@
 //              states deep, and a step that must collect the stack pool,
 //              against the same in the shallow part of the same trace; and
 //              the bytes a step back and the backward jumps read near the
-//              end of that trace, against its size.
+//              end of that trace, against its size;
+//   generators every line of a real lemon trace interpreted, as a jump over
+//              it does, against a real bison trace of the same size.
 //
 // Then the program itself runs in a pseudo-terminal for the bytes a repaint
 // sends and its peak memory (terminal.cpp). Nothing here asserts a time.
@@ -55,6 +57,8 @@ struct Inputs {
     bench::Trace shortTrace;
     bench::Trace longTrace;
     bench::DeepTrace deepTrace;
+    bench::GeneratedTrace bison;
+    bench::GeneratedTrace lemon;
 };
 Inputs inputs;
 
@@ -559,6 +563,58 @@ void DeepJumps(benchmark::State& state) {
     }
 }
 
+// ---- each generator's trace ------------------------------------------------------
+
+// Interprets every line of a trace, as a jump over it does; gives the seconds.
+double InterpretWholeTrace(const bench::GeneratedTrace& trace) {
+    {
+        QuietStandardOutput quiet;
+        ReadInclude(trace.header.c_str());
+        OpenLRT(trace.listing.c_str());
+    }
+    TextClose(pfileTrace);
+    OpenTrace(trace.trace.c_str());
+    ResetSteps();
+    MarkFirstLine();
+    ParserView view = FirstView();
+    TraceLine line;
+    const double seconds = Seconds([&] {
+        int64_t next = 0;
+        for (int64_t at = 0; ReadTraceLine(at, line, &next); at = next) {
+            KeepStackRoom(&view, 1);
+            InterpretLine(view, line, view.state);
+        }
+    });
+    benchmark::DoNotOptimize(view);
+    CloseTrace();
+    TextClose(pfileLRT);
+    pfileLRT = nullptr;
+    return seconds;
+}
+
+void Generators(benchmark::State& state) {
+    double bison = 0, lemon = 0;
+    for (auto _ : state) {
+        const bool bisonFirst = state.iterations() % 2 == 0;
+        if (bisonFirst) bison += InterpretWholeTrace(inputs.bison);
+        const double lemonSeconds = InterpretWholeTrace(inputs.lemon);
+        if (!bisonFirst) bison += InterpretWholeTrace(inputs.bison);
+        lemon += lemonSeconds;
+        state.SetIterationTime(lemonSeconds);
+    }
+    // The steppers' tables as they were: the large grammar's header.
+    ReadInclude(inputs.header.c_str());
+    const double runs = static_cast<double>(state.iterations());
+    const auto perLine = [runs](double seconds, const bench::GeneratedTrace& trace) {
+        return seconds / runs / static_cast<double>(trace.lines) * 1e9;
+    };
+    state.counters["MB"] = static_cast<double>(inputs.lemon.bytes) / 1e6;
+    state.counters["bison_ns_line"] = perLine(bison, inputs.bison);
+    state.counters["lemon_ns_line"] = perLine(lemon, inputs.lemon);
+    state.counters["ratio_line"] = perLine(lemon, inputs.lemon) / perLine(bison, inputs.bison);
+    state.counters["ratio_byte"] = lemon / bison;
+}
+
 std::vector<std::string> TerminalNames() {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < sSymbols; ++i) {
@@ -642,6 +698,18 @@ int main(int argc, char** argv) {
         ->Iterations(1)
         ->Repetitions(1)
         ->Unit(benchmark::kMillisecond);
+    if (bench::WriteGeneratorTraces(directory, KWT_EXAMPLES_DIR, &inputs.bison, &inputs.lemon)) {
+        std::printf("bison and lemon traces of %.1f MB: %llu and %llu lines\n",
+                    static_cast<double>(inputs.lemon.bytes) / 1e6,
+                    static_cast<unsigned long long>(inputs.bison.lines),
+                    static_cast<unsigned long long>(inputs.lemon.lines));
+        benchmark::RegisterBenchmark("generators", Generators)
+            ->UseManualTime()
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+    } else {
+        std::printf("(no generator traces: bison, lemon or cc failed)\n");
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 

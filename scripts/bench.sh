@@ -30,7 +30,7 @@ python3 "$root/bench/make-grammar.py" "$inputs/grammar.y"
 start=$(date +%s%N)
 (cd "$inputs" && bison -y -d -v --report=itemsets,lookaheads -Wnone -o grammar.tab.c grammar.y)
 bison_ms=$(( ($(date +%s%N) - start) / 1000000 ))
-trap 'rm -f "$inputs"/trace-* "$inputs"/tiny*' EXIT
+trap 'rm -rf "$inputs"/trace-* "$inputs"/tiny* "$inputs"/generators' EXIT
 
 {
   echo "== kwt benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo 'no commit')"

@@ -7,13 +7,13 @@ packages=(g++ cmake make pkg-config libncurses-dev)
 for need in "$@"; do
   case "$need" in
     build) ;;
-    test) packages+=(libgtest-dev libvterm-dev byacc btyacc bison) ;;
+    test) packages+=(libgtest-dev libvterm-dev byacc btyacc bison lemon) ;;
     lint) packages+=(clang-format clang-tidy) ;;
     windows) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest) ;;
     # wine32 (from the i386 architecture) runs the 32-bit kwt.exe.
     wine) packages+=(wine wine64 wine32:i386 tmux) ;;
     fuzz) packages+=(clang libclang-rt-dev) ;;
-    bench) packages+=(libbenchmark-dev bison) ;;
+    bench) packages+=(libbenchmark-dev bison lemon) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;
   esac
 done

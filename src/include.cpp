@@ -128,10 +128,10 @@ bool ScanInt32(const char*& text, int32_t* value) {
     SkipBlanks(p);
     bool negative = false;
     if (*p == '+' || *p == '-') negative = (*p++ == '-');
-    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+    if (!IsDigit(*p)) return false;
     int64_t magnitude = 0;
     bool tooLarge = false;
-    for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+    for (; IsDigit(*p); ++p) {
         if (!tooLarge) magnitude = magnitude * 10 + (*p - '0');
         if (magnitude > int64_t{INT32_MAX} + 1) tooLarge = true;
     }

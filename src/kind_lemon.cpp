@@ -5,6 +5,7 @@
 // pending, which leaves the parser in no numbered state until the `Reduce`
 // line. Its listing opens a state's block with `State N:` and ends the
 // states with a line of dashes; an item's dot is a standalone `*`.
+#include <algorithm>
 #include <cstring>
 
 #include "kinds.h"
@@ -89,7 +90,7 @@ bool TakeRule(const char*& text, Line& line) {
 // `R [rule][ without external action]` and what follows it.
 bool ReadReduce(const char* text, Line& line) {
     uint32_t rule = 0;
-    if (!ScanCount(text, &rule) || !Take(text, " ") || !TakeRule(text, line)) return false;
+    if (!ScanCount(text, &rule) || *text++ != ' ' || !TakeRule(text, line)) return false;
     Take(text, " without external action");
     if (Take(text, ", pop back to state ")) {
         uint32_t state = 0;
@@ -115,7 +116,7 @@ bool ReadStackGrows(const char* text, Line& line) {
 
 // The forms only lemon writes, which tell a trace's kind and its prefix.
 bool ReadTellingForm(const char* text, Line& line) {
-    if (Take(text, "Input ")) {
+    if (text[0] == 'I' && Take(text, "Input ")) {
         if (TakeQuotedName(text, " in state ", line)) {
             line.form = Form::kInput;
             return ScanFinalCount(text, &line.number);
@@ -125,17 +126,19 @@ bool ReadTellingForm(const char* text, Line& line) {
         return TakeQuotedName(text, " with pending reduce ", line) && ScanInt32(text, &rule) &&
                AtLineEnd(text);
     }
-    if (Take(text, "Shift ")) {
-        return TakeQuotedName(text, ", ", line) &&
-               TakeTarget(text, Form::kShift, Form::kShiftPending, line);
-    }
-    if (Take(text, "... then shift ")) {
-        return TakeQuotedName(text, ", ", line) &&
+    switch (text[0]) {
+    case 'S':
+        if (Take(text, "Shift ")) {
+            return TakeQuotedName(text, ", ", line) &&
+                   TakeTarget(text, Form::kShift, Form::kShiftPending, line);
+        }
+        return Take(text, "Stack grows from ") && ReadStackGrows(text, line);
+    case '.':
+        return Take(text, "... then shift ") && TakeQuotedName(text, ", ", line) &&
                TakeTarget(text, Form::kGoto, Form::kGotoPending, line);
+    case 'R': return Take(text, "Reduce ") && ReadReduce(text, line);
+    default: return false;
     }
-    if (Take(text, "Reduce ")) return ReadReduce(text, line);
-    if (Take(text, "Stack grows from ")) return ReadStackGrows(text, line);
-    return false;
 }
 
 // Whether the line names the symbol `name`.
@@ -145,20 +148,34 @@ bool Names(const Line& line, const char* name) {
 
 // The other forms, which a program might also write.
 bool ReadOtherForm(const char* text, Line& line) {
-    if (Take(text, "Popping ")) {
-        line.form = Form::kPopping;
-        line.name = text;
-        line.length = std::strcspn(text, " \t\r");
-    } else if (StartsWith(text, "Accept!")) {
-        line.form = Form::kAccept;
-    } else if (StartsWith(text, "Syntax Error!")) {
-        line.form = Form::kSyntaxError;
-    } else if (StartsWith(text, "Discard input token ") || StartsWith(text, "Fail!") ||
-               StartsWith(text, "Stack Overflow!")) {
-        line.form = Form::kDropToken;
-    } else if (Take(text, "Return. Stack=")) {
-        line.form = Form::kReturn;
-        line.rest = text;
+    switch (text[0]) {
+    case 'P':
+        if (Take(text, "Popping ")) {
+            line.form = Form::kPopping;
+            line.name = text;
+            line.length = std::strcspn(text, " \t\r");
+        }
+        break;
+    case 'A':
+        if (StartsWith(text, "Accept!")) line.form = Form::kAccept;
+        break;
+    case 'S':
+        if (StartsWith(text, "Syntax Error!")) line.form = Form::kSyntaxError;
+        if (StartsWith(text, "Stack Overflow!")) line.form = Form::kDropToken;
+        break;
+    case 'D':
+    case 'F':
+        if (StartsWith(text, "Discard input token ") || StartsWith(text, "Fail!")) {
+            line.form = Form::kDropToken;
+        }
+        break;
+    case 'R':
+        if (Take(text, "Return. Stack=")) {
+            line.form = Form::kReturn;
+            line.rest = text;
+        }
+        break;
+    default: break;
     }
     return line.form != Form::kNone;
 }
@@ -205,13 +222,16 @@ StackHandle StartStack() { return StackPush(kEmptyStack, 0); }
 
 ParserView StartView() {
     ParserView view;
-    view.tokenName = NameIndex(kNoTokenYet, sizeof kNoTokenYet - 1);
+    view.tokenName = kNoTokenName;
     view.stacks[0] = StartStack();
     view.flags = kNewErrorAllowed;
     return view;
 }
 
-void DropToken(ParserView& view) { SetToken(view, 0, kNoTokenYet, sizeof kNoTokenYet - 1); }
+void DropToken(ParserView& view) {
+    view.token = 0;
+    view.tokenName = kNoTokenName;
+}
 
 // The lookahead the line names: `$` is the end of input, token 0.
 void ReadToken(ParserView& view, const Line& line) {
@@ -254,32 +274,46 @@ std::array<uint16_t, kStackDepthMax> stackSymbols{};
 
 void CheckStack(ParserView& view, const TraceLine& trace, const char* list) {
     StackHandle& stack = view.stacks[0];
-    const uint32_t depth = StackDepth(stack);
+    const uint32_t depth = StackSymbols(stack, stackSymbols);
     if (depth == 0) return;
-    for (StackHandle entry = stack; StackDepth(entry) > 0; entry = StackBelow(entry)) {
-        stackSymbols[StackEntryDepth(entry)] = StackSymbol(entry);
-    }
     uint32_t index = 1;  // the next symbol to meet; state 0's entry names none
     std::array<char, kTokenNameSize> name{};
     std::size_t length = 0;
     bool same = true;
     bool ended = false;
-    const auto endName = [&] {
-        if (length == 0) return;
-        same = same && index < depth && IsNamed(stackSymbols[index], name.data(), length);
-        ++index;
-        length = 0;
-    };
-    FeedRestOfLine(trace, list, [&](const char* bytes, std::size_t count) {
-        for (std::size_t i = 0; i < count && same && !ended; ++i) {
-            const char c = bytes[i];
-            if (c == '[' && index == 1 && length == 0) continue;
-            if (c == ' ' || c == ']') {
-                endName();
-                ended = c == ']';
-            } else if (length < name.size() - 1) {
-                name[length++] = c;
+    // A name may run on from one run of bytes into the next.
+    FeedRestOfLine(trace, list + (*list == '[' ? 1 : 0), [&](const char* bytes, std::size_t count) {
+        const char* end = bytes + count;
+        for (const char* p = bytes; p < end && same && !ended;) {
+            // Mostly the name that is due stands whole before a blank or the end.
+            const char* due =
+                index < depth && length == 0 ? TraceTokenName(stackSymbols[index]) : "";
+            const std::size_t dueLength = std::strlen(due);
+            if (dueLength > 0 && p + dueLength < end && std::memcmp(p, due, dueLength) == 0 &&
+                (p[dueLength] == ' ' || p[dueLength] == ']')) {
+                ++index;
+                ended = p[dueLength] == ']';
+                p += dueLength + 1;
+                continue;
             }
+            const char* stop = p;
+            while (stop < end && *stop != ' ' && *stop != ']') ++stop;
+            const auto part = static_cast<std::size_t>(stop - p);
+            if (stop == end || length > 0) {
+                const std::size_t kept = std::min(part, name.size() - 1 - length);
+                std::memcpy(name.data() + length, p, kept);
+                length += kept;
+                if (stop == end) break;
+            }
+            const char* whole = length > 0 ? name.data() : p;
+            const std::size_t size = length > 0 ? length : part;
+            if (size > 0) {
+                same = index < depth && IsNamed(stackSymbols[index], whole, size);
+                ++index;
+            }
+            length = 0;
+            ended = *stop == ']';
+            p = stop + 1;
         }
         return same && !ended;
     });
@@ -335,7 +369,7 @@ void Interpret(ParserView& view, const TraceLine& trace, uint32_t /*screen*/) {
 
 bool IsErrorLine(const char* head) {
     const char* text = AfterPrefix(head);
-    return text != nullptr && StartsWith(text, "Syntax Error!");
+    return text != nullptr && text[0] == 'S' && StartsWith(text, "Syntax Error!");
 }
 
 // ---- the listing -------------------------------------------------------------------------

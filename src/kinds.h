@@ -92,12 +92,20 @@ extern const std::array<const Kind*, 4> kKinds;
 constexpr uint8_t kNewErrorAllowed = 1;  // the next error line starts a new error
 constexpr uint8_t kPushPending = 2;      // a shift or reduction awaits the state it enters
 
-// What a generator's trace shows before the parser has read a token.
+// What a generator's trace shows before the parser has read a token, and
+// after it took the one it read: the name NameIndex always gives first.
 constexpr char kNoTokenYet[] = "(none)";
+constexpr uint16_t kNoTokenName = 1;
 
 // Moves `text` past `start` when it starts with it.
-bool Take(const char*& text, const char* start);
-// An unsigned number of digits only, moving `text` past it.
+inline bool Take(const char*& text, const char* start) {
+    const std::size_t length = std::strlen(start);
+    if (std::strncmp(text, start, length) != 0) return false;
+    text += length;
+    return true;
+}
+// An unsigned number of digits only, moving `text` past it; false for none
+// and for one past 2^31 - 1.
 bool ScanCount(const char*& text, uint32_t* value);
 // A number that ends the line (blanks and a CR may follow).
 bool ScanFinalCount(const char* text, uint32_t* value);

@@ -122,7 +122,8 @@ int KwtMain(int argc, char* argv[]) {
     }
     if (!OpenLRT(argv[2])) return kExitNoListing;
     if (nStates == 0) {
-        std::fprintf(stderr, "No states found in %s: is it a byacc, bison, lemon or kwt state listing?\n",
+        std::fprintf(stderr,
+                     "No states found in %s: is it a byacc, bison, lemon or kwt state listing?\n",
                      argv[2]);
     }
     if (!OpenTrace(argv[1])) {

@@ -139,6 +139,9 @@ uint32_t StackState(StackHandle stack);
 uint16_t StackSymbol(StackHandle stack);
 uint32_t StackEntryDepth(StackHandle stack);
 StackHandle StackBelow(StackHandle stack);
+// The symbols of the stack's entries by depth (0 where the trace never
+// named one); gives the stack's depth.
+uint32_t StackSymbols(StackHandle stack, std::array<uint16_t, kStackDepthMax>& symbols);
 // Collecting: mark every stack still held, then collect the rest.
 uint32_t StackEntriesFree();
 void MarkStack(StackHandle stack);
@@ -220,7 +223,7 @@ void TraceErrorKeys(const char** key, const char** otherKey);
 const char* TraceTokenName(uint16_t index);
 
 // Character tests and prefix matching shared by the readers.
-inline bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool IsIdentifierStart(char c) {
     return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '_';
 }

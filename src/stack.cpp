@@ -102,6 +102,16 @@ StackHandle StackBelow(StackHandle stack) {
 
 uint16_t StackSymbol(StackHandle stack) { return IsEntry(stack) ? entries[stack].symbol : 0; }
 
+uint32_t StackSymbols(StackHandle stack, std::array<uint16_t, kStackDepthMax>& symbols) {
+    const uint32_t depth = StackDepth(stack);
+    for (uint32_t at = depth; at-- > 0;) {
+        const bool here = IsEntry(stack) && entries[stack].depth == at;
+        symbols[at] = here ? entries[stack].symbol : 0;
+        if (here) stack = entries[stack].below;
+    }
+    return depth;
+}
+
 StackHandle StackPut(StackHandle stack, uint32_t depth, uint32_t state, uint16_t symbol) {
     if (depth >= kStackDepthMax) return kUnknownStack;
     while (IsEntry(stack) && entries[stack].depth > depth) stack = entries[stack].below;

@@ -39,6 +39,7 @@ std::array<uint16_t, kNameSlots> nameSlots{};
 void ForgetNames() {
     traceNames = 0;
     nameSlots.fill(0);
+    NameIndex(kNoTokenYet, sizeof kNoTokenYet - 1);
 }
 
 // The kind only `line` could come from, or null when any could write it.
@@ -86,16 +87,16 @@ uint16_t NameIndex(const char* name, std::size_t length) {
     return 0;
 }
 
-bool Take(const char*& text, const char* start) {
-    if (!StartsWith(text, start)) return false;
-    text += std::strlen(start);
-    return true;
-}
-
 bool ScanCount(const char*& text, uint32_t* value) {
-    int32_t number = 0;
-    if (!IsDigit(*text) || !ScanInt32(text, &number)) return false;
+    if (!IsDigit(*text)) return false;
+    uint64_t number = 0;
+    const char* p = text;
+    for (; IsDigit(*p); ++p) {
+        number = number * 10 + static_cast<uint64_t>(*p - '0');
+        if (number > INT32_MAX) return false;
+    }
     *value = static_cast<uint32_t>(number);
+    text = p;
     return true;
 }
 
@@ -144,7 +145,7 @@ void PopState(ParserView& view, uint32_t number, uint32_t popped) {
 
 ParserView FirstViewWithStack() {
     ParserView view;
-    view.tokenName = NameIndex(kNoTokenYet, sizeof kNoTokenYet - 1);
+    view.tokenName = kNoTokenName;
     view.stacks[0] = kEmptyStack;
     view.flags = kNewErrorAllowed;
     AwaitPush(view, 0, 0);
@@ -229,7 +230,10 @@ void FollowPiece(ParserView& view, const TracePiece& piece, uint32_t screen) {
 }
 
 bool ReadTraceLine(int64_t offset, TraceLine& line, int64_t* next) {
-    if (pfileTrace == nullptr || !TextSeek(pfileTrace, offset) ||
+    // A walk reads line after line: the reader mostly stands where it must.
+    const bool there =
+        pfileTrace != nullptr && TextTell(pfileTrace) == offset && !TextEof(pfileTrace);
+    if (pfileTrace == nullptr || (!there && !TextSeek(pfileTrace, offset)) ||
         !TextReadLine(pfileTrace, lineHead.data(), lineHead.size(), &line.start, &line.length)) {
         return false;
     }

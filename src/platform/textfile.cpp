@@ -170,13 +170,20 @@ bool IsSpecialByte(unsigned char byte) {
     return byte == '\n' || byte == '\r' || byte == kEndOfFileMark;
 }
 
+// Reads on from the stream's position into `into`. A file may grow while it
+// is read: an end met before does not stop the read.
+std::size_t ReadMore(TextFile* file, unsigned char* into, std::size_t size) {
+    std::clearerr(file->stream);
+    return std::fread(into, 1, size, file->stream);
+}
+
 // Makes sure a byte is waiting at `next`; false at the end of the data.
 bool FillChunk(TextFile* file) {
     if (file->next < file->chunkLength) return true;
     file->chunkStart += static_cast<int64_t>(file->chunkLength);
     file->chunkLength = 0;
     file->next = 0;
-    file->chunkLength = std::fread(file->chunk, 1, kChunkSize, file->stream);
+    file->chunkLength = ReadMore(file, file->chunk, kChunkSize);
     return file->chunkLength > 0;
 }
 
@@ -200,8 +207,8 @@ std::size_t GatherText(TextFile* file, std::size_t want) {
         file->chunkLength = waiting;
         file->next = 0;
         while (file->chunkLength < want) {
-            const std::size_t got = std::fread(file->chunk + file->chunkLength, 1,
-                                               kChunkSize - file->chunkLength, file->stream);
+            const std::size_t got =
+                ReadMore(file, file->chunk + file->chunkLength, kChunkSize - file->chunkLength);
             if (got == 0) break;
             file->chunkLength += got;
         }
@@ -377,7 +384,6 @@ bool TextSeek(TextFile* file, int64_t offset) {
         file->chunkLength = 0;
         file->next = 0;
     }
-    std::clearerr(file->stream);
     file->atEnd = false;
     return true;
 }
