@@ -47,15 +47,15 @@ bool AtLineEnd(const char* text) {
     return *text == '\0';
 }
 
-// `'X'` followed by `after`: the name runs to the first quote.
-bool TakeQuotedName(const char*& text, const char* after, Line& line) {
+// `'X'`: the name runs to the first quote.
+bool TakeQuotedName(const char*& text, Line& line) {
     if (*text != '\'') return false;
     const char* end = std::strchr(text + 1, '\'');
     if (end == nullptr || end == text + 1) return false;
     line.name = text + 1;
     line.length = static_cast<std::size_t>(end - line.name);
     text = end + 1;
-    return Take(text, after);
+    return true;
 }
 
 // `go to state N` or `pending reduce R` to the end of the line.
@@ -116,25 +116,25 @@ bool ReadStackGrows(const char* text, Line& line) {
 
 // The forms only lemon writes, which tell a trace's kind and its prefix.
 bool ReadTellingForm(const char* text, Line& line) {
-    if (text[0] == 'I' && Take(text, "Input ")) {
-        if (TakeQuotedName(text, " in state ", line)) {
+    switch (text[0]) {
+    case 'I': {
+        if (!Take(text, "Input ") || !TakeQuotedName(text, line)) return false;
+        if (Take(text, " in state ")) {
             line.form = Form::kInput;
             return ScanFinalCount(text, &line.number);
         }
         line.form = Form::kInputPending;
         int32_t rule = 0;
-        return TakeQuotedName(text, " with pending reduce ", line) && ScanInt32(text, &rule) &&
-               AtLineEnd(text);
+        return Take(text, " with pending reduce ") && ScanInt32(text, &rule) && AtLineEnd(text);
     }
-    switch (text[0]) {
     case 'S':
         if (Take(text, "Shift ")) {
-            return TakeQuotedName(text, ", ", line) &&
+            return TakeQuotedName(text, line) && Take(text, ", ") &&
                    TakeTarget(text, Form::kShift, Form::kShiftPending, line);
         }
         return Take(text, "Stack grows from ") && ReadStackGrows(text, line);
     case '.':
-        return Take(text, "... then shift ") && TakeQuotedName(text, ", ", line) &&
+        return Take(text, "... then shift ") && TakeQuotedName(text, line) && Take(text, ", ") &&
                TakeTarget(text, Form::kGoto, Form::kGotoPending, line);
     case 'R': return Take(text, "Reduce ") && ReadReduce(text, line);
     default: return false;
@@ -188,7 +188,10 @@ std::size_t prefixLength = 0;
 
 // The text after the prefix, or null for a line without it: the program's own.
 const char* AfterPrefix(const char* line) {
-    return std::strncmp(line, szPrefix.data(), prefixLength) == 0 ? line + prefixLength : nullptr;
+    for (std::size_t i = 0; i < prefixLength; ++i) {
+        if (line[i] != szPrefix[i]) return nullptr;
+    }
+    return line + prefixLength;
 }
 
 // A line in a form only lemon writes, after any text: that text is the

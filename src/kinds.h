@@ -99,9 +99,8 @@ constexpr uint16_t kNoTokenName = 1;
 
 // Moves `text` past `start` when it starts with it.
 inline bool Take(const char*& text, const char* start) {
-    const std::size_t length = std::strlen(start);
-    if (std::strncmp(text, start, length) != 0) return false;
-    text += length;
+    if (!StartsWith(text, start)) return false;
+    text += std::strlen(start);
     return true;
 }
 // An unsigned number of digits only, moving `text` past it; false for none

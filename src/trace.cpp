@@ -81,8 +81,10 @@ uint16_t NameIndex(const char* name, std::size_t length) {
             szTraceName[slot][length] = '\0';
             return slot;
         }
+        // Where the kept name is shorter, its zero comes before `length`,
+        // and `name` holds none.
         const char* known = szTraceName[slot].data();
-        if (std::strncmp(known, name, length) == 0 && known[length] == '\0') return slot;
+        if (known[length] == '\0' && std::memcmp(known, name, length) == 0) return slot;
     }
     return 0;
 }
