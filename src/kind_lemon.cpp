@@ -5,7 +5,6 @@
 // pending, which leaves the parser in no numbered state until the `Reduce`
 // line. Its listing opens a state's block with `State N:` and ends the
 // states with a line of dashes; an item's dot is a standalone `*`.
-#include <algorithm>
 #include <cstring>
 
 #include "kinds.h"
@@ -188,10 +187,7 @@ std::size_t prefixLength = 0;
 
 // The text after the prefix, or null for a line without it: the program's own.
 const char* AfterPrefix(const char* line) {
-    for (std::size_t i = 0; i < prefixLength; ++i) {
-        if (line[i] != szPrefix[i]) return nullptr;
-    }
-    return line + prefixLength;
+    return std::strncmp(line, szPrefix.data(), prefixLength) == 0 ? line + prefixLength : nullptr;
 }
 
 // A line in a form only lemon writes, after any text: that text is the
@@ -236,14 +232,11 @@ void DropToken(ParserView& view) {
     view.tokenName = kNoTokenName;
 }
 
-// The lookahead the line names: `$` is the end of input, token 0.
+// The lookahead the line names: `$` is the end of input, token 0. The trace
+// names every token it reads, so the number of another is not looked up
+// (with `%token_prefix` the header names it otherwise).
 void ReadToken(ParserView& view, const Line& line) {
-    int32_t number = 0;
-    if (!Names(line, "$")) {
-        number = view.token;
-        FindSymbol(line.name, line.length, false, &number);
-    }
-    SetToken(view, number, line.name, line.length);
+    SetToken(view, Names(line, "$") ? 0 : view.token, line.name, line.length);
 }
 
 // The stack holds what the trace says it is at its top, or is not known.
@@ -264,63 +257,64 @@ void Pop(ParserView& view, uint32_t count) {
     if (top != kUnknownEntry) MoveTo(view, top);
 }
 
-bool IsNamed(uint16_t symbol, const char* name, std::size_t length) {
-    const char* known = TraceTokenName(symbol);
-    if (length > kTokenNameSize - 1) length = kTokenNameSize - 1;
-    return std::strncmp(known, name, length) == 0 && known[length] == '\0';
+// `Return. Stack=[s1 .. sk]`: the symbols above state 0's entry, bottom
+// first. A stack that holds others is not what kwt took it for.
+
+// Whether `list`, `s1 .. sk]` (its `[` passed) and whole, names the
+// stack's symbols: read from its end, as the stack from its top.
+bool ListsStack(StackHandle stack, const char* list) {
+    const char* end = std::strchr(list, ']');
+    if (end == nullptr || !AtLineEnd(end + 1)) return false;
+    bool more = end > list;
+    for (; StackDepth(stack) > 1; stack = StackBelow(stack)) {
+        const char* start = end;
+        while (start > list && start[-1] != ' ') --start;
+        const auto length = static_cast<std::size_t>(end - start);
+        if (!more || length == 0 || !IsTraceTokenName(StackSymbol(stack), start, length)) {
+            return false;
+        }
+        more = start > list;
+        end = more ? start - 1 : list;
+    }
+    return !more;
 }
 
-// `Return. Stack=[s1 .. sk]`: the symbols above state 0's entry, bottom
-// first, read whole however long the line. A stack that holds others is
-// not what kwt took it for.
+// The same, for a list longer than a line's head: read from the file, from
+// its start, against the stack's symbols by depth.
 std::array<uint16_t, kStackDepthMax> stackSymbols{};
 
-void CheckStack(ParserView& view, const TraceLine& trace, const char* list) {
-    StackHandle& stack = view.stacks[0];
+bool ListsStackAtLength(StackHandle stack, const TraceLine& trace, const char* list) {
     const uint32_t depth = StackSymbols(stack, stackSymbols);
-    if (depth == 0) return;
     uint32_t index = 1;  // the next symbol to meet; state 0's entry names none
     std::array<char, kTokenNameSize> name{};
     std::size_t length = 0;
     bool same = true;
     bool ended = false;
-    // A name may run on from one run of bytes into the next.
-    FeedRestOfLine(trace, list + (*list == '[' ? 1 : 0), [&](const char* bytes, std::size_t count) {
-        const char* end = bytes + count;
-        for (const char* p = bytes; p < end && same && !ended;) {
-            // Mostly the name that is due stands whole before a blank or the end.
-            const char* due =
-                index < depth && length == 0 ? TraceTokenName(stackSymbols[index]) : "";
-            const std::size_t dueLength = std::strlen(due);
-            if (dueLength > 0 && p + dueLength < end && std::memcmp(p, due, dueLength) == 0 &&
-                (p[dueLength] == ' ' || p[dueLength] == ']')) {
-                ++index;
-                ended = p[dueLength] == ']';
-                p += dueLength + 1;
+    FeedRestOfLine(trace, list, [&](const char* bytes, std::size_t count) {
+        for (std::size_t i = 0; i < count && same && !ended; ++i) {
+            if (bytes[i] != ' ' && bytes[i] != ']') {
+                if (length < name.size() - 1) name[length++] = bytes[i];
                 continue;
             }
-            const char* stop = p;
-            while (stop < end && *stop != ' ' && *stop != ']') ++stop;
-            const auto part = static_cast<std::size_t>(stop - p);
-            if (stop == end || length > 0) {
-                const std::size_t kept = std::min(part, name.size() - 1 - length);
-                std::memcpy(name.data() + length, p, kept);
-                length += kept;
-                if (stop == end) break;
-            }
-            const char* whole = length > 0 ? name.data() : p;
-            const std::size_t size = length > 0 ? length : part;
-            if (size > 0) {
-                same = index < depth && IsNamed(stackSymbols[index], whole, size);
+            if (length > 0) {
+                same = index < depth && IsTraceTokenName(stackSymbols[index], name.data(), length);
                 ++index;
+                length = 0;
             }
-            length = 0;
-            ended = *stop == ']';
-            p = stop + 1;
+            ended = bytes[i] == ']';
         }
         return same && !ended;
     });
-    if (!same || !ended || index != depth) stack = kUnknownStack;
+    return same && ended && index == depth;
+}
+
+void CheckStack(ParserView& view, const TraceLine& trace, const char* list) {
+    StackHandle& stack = view.stacks[0];
+    if (StackDepth(stack) == 0) return;
+    if (*list == '[') ++list;
+    const bool whole = static_cast<int64_t>(std::strlen(trace.head)) == trace.length;
+    const bool same = whole ? ListsStack(stack, list) : ListsStackAtLength(stack, trace, list);
+    if (!same) stack = kUnknownStack;
 }
 
 void Interpret(ParserView& view, const TraceLine& trace, uint32_t /*screen*/) {
@@ -357,7 +351,7 @@ void Interpret(ParserView& view, const TraceLine& trace, uint32_t /*screen*/) {
         MoveTo(view, line.number);
         break;
     case Form::kPopping:
-        if (!IsNamed(StackSymbol(stack), line.name, line.length)) stack = kUnknownStack;
+        if (!IsTraceTokenName(StackSymbol(stack), line.name, line.length)) stack = kUnknownStack;
         Pop(view, 1);
         break;
     case Form::kAccept:

@@ -163,6 +163,9 @@ void FeedRestOfLine(const TraceLine& line, const char* from, Consume consume) {
 // The index of `name` in the table of names the trace gives its tokens,
 // added when new; 0 when it is empty or the table is full.
 uint16_t NameIndex(const char* name, std::size_t length);
+// Whether the name at `index` is the `length` bytes at `name` (as far as
+// the table keeps names).
+bool IsTraceTokenName(uint16_t index, const char* name, std::size_t length);
 
 // ---- the yacc-style listing ----------------------------------------------------------------
 

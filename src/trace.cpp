@@ -33,6 +33,7 @@ constexpr std::size_t kTraceNamesMax = 1024;
 constexpr std::size_t kNameSlots = 2 * kTraceNamesMax;
 
 std::array<std::array<char, kTokenNameSize>, kTraceNamesMax + 1> szTraceName{};
+std::array<uint8_t, kTraceNamesMax + 1> nameLengths{};
 uint16_t traceNames = 0;
 std::array<uint16_t, kNameSlots> nameSlots{};
 
@@ -79,6 +80,7 @@ uint16_t NameIndex(const char* name, std::size_t length) {
             slot = ++traceNames;
             std::memcpy(szTraceName[slot].data(), name, length);
             szTraceName[slot][length] = '\0';
+            nameLengths[slot] = static_cast<uint8_t>(length);
             return slot;
         }
         // Where the kept name is shorter, its zero comes before `length`,
@@ -262,6 +264,12 @@ bool StartsNewError(const ParserView& before, const TraceLine& line) {
 void TraceErrorKeys(const char** key, const char** otherKey) {
     *key = kind->errorKeys[0];
     *otherKey = kind->errorKeys[1];
+}
+
+bool IsTraceTokenName(uint16_t index, const char* name, std::size_t length) {
+    if (length > kTokenNameSize - 1) length = kTokenNameSize - 1;
+    return index > 0 && index <= traceNames && nameLengths[index] == length &&
+           std::memcmp(szTraceName[index].data(), name, length) == 0;
 }
 
 const char* TraceTokenName(uint16_t index) {
