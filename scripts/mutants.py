@@ -121,6 +121,9 @@ M = [
 ("P08", "Home keeps the state browsed to as the step's", "src/history.cpp",
  "    stepViews[sStateCursor] = view;\n}\n\nvoid RecordJump",
  "    stepViews[sStateCursor] = view;\n    stepViews[sStateCursor].state = nState;\n}\n\nvoid RecordJump"),
+("P09", "a collection that left little stops every later one", "src/history.cpp",
+ "    if (StackEntriesFree() >= kStackReserve) return;\n    CollectUnheld(working, count);",
+ "    static uint32_t left = kStackEntriesMax;\n    if (StackEntriesFree() >= kStackReserve || StackEntriesFree() + kStackReserve / 2 > left) return;\n    CollectUnheld(working, count);\n    left = StackEntriesFree();"),
 # ---- jumps ------------------------------------------------------------------------------------
 ("J01", "a backward search lands on the cursor's own line", "src/search.cpp",
  "    int64_t end = cursor.piece;", "    int64_t end = cursor.piece + 1;"),
