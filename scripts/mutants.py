@@ -242,6 +242,8 @@ M = [
 ("C13", "stderr question unsafe bytes", "src/platform/console_terminal.cpp",
  "std::fputc(byte == '\\n' || IsPrintableAscii(byte) ? byte : '?', stderr);",
  "std::fputc(byte, stderr);"),
+("C14", "keypad digits type nothing at a prompt", "src/platform/console_terminal.cpp",
+ "        event.character = KeypadCharacter(event.virtualKey);\n", ""),
 # ---- start-up, clearing and the report ----------------------------------------------------------
 ("E01", "attribute not restored", "src/kwt.cpp",
  "    if (bufferInfoSaved) {", "    if (false) {"),

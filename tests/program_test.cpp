@@ -226,7 +226,7 @@ const KeyForm kKeyForms[] = {
     {"Esc at the prompt", "\x1b", "State    0", 0, StateHeader(0)},
     {"next error", "e", "No syntax error after this step", 0, StateHeader(0)},
     {"go to state", "g", "State:", 0, StateHeader(0)},
-    {"to 2", "2\r", "State    2", 0, StateHeader(2)},
+    {"keypad 2 types 2", "\x1bOr\r", "State    2", 0, StateHeader(2)},
     {"no step: minus stays", "-", "State    2", 0, StateHeader(2)},  // already at the oldest step
     {"help", "?", "Press any key", 0, "ZORVEX DEBUGGER"},
     {"closing help", " ", "State    2", 0, StateHeader(2)},
@@ -236,7 +236,7 @@ const KeyForm kKeyForms[] = {
     {"closing help", "x", "State    2", 0, StateHeader(2)},
     {"enters state 2 ahead", ">", "State    2 of    2: Next Token: PLUS", kTraceRow,
      "at state 2, next token 258"},
-    {"to 1", "g1\r", "State    1", 0, StateHeader(1)},
+    {"keypad 1 types 1", "g\x1bOq\r", "State    1", 0, StateHeader(1)},
     {"entered state 1 before", "<", "State    1 of    2: Next Token: NUMBER", kTraceRow,
      "at state 1, next token 257"},
     {"stack page", "s", "State    1", 0,
