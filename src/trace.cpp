@@ -698,7 +698,7 @@ bool IsErrorLine(const char* text) {
 bool OpenTrace(const char* path) {
     pfileTrace = TextOpen(path);
     if (pfileTrace == nullptr) {
-        std::perror("Cannot open YACC Trace file!");
+        TextSayOpenFailed(path, "Cannot open YACC Trace file!");
         return false;
     }
     SayWhenCopied(pfileTrace, "trace");

@@ -42,6 +42,11 @@ namespace {
 constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
 constexpr unsigned char kEndOfFileMark = 0x1A;
 
+// Whether the last TextOpen failed at the copy of a file that cannot seek,
+// and where the copy was to go.
+bool copyFailed = false;
+char copyPlace[4200] = "";
+
 }  // namespace
 
 struct TextFile {
@@ -108,6 +113,7 @@ std::FILE* OpenScratchFile() {
     char directory[MAX_PATH + 1];
     char name[MAX_PATH + 1];
     const DWORD length = GetTempPathA(sizeof directory, directory);
+    std::snprintf(copyPlace, sizeof copyPlace, "%s", length > 0 ? directory : "no folder");
     if (length == 0 || length > MAX_PATH - 14 || GetTempFileNameA(directory, "kwt", 0, name) == 0) {
         errno = ENOENT;
         return nullptr;
@@ -124,8 +130,11 @@ std::FILE* OpenScratchFile() {
     if (descriptor < 0) CloseHandle(handle);
     return OpenScratchStream(descriptor);
 #else
-    const char* directory = std::getenv("TMPDIR");
-    if (directory == nullptr || directory[0] == '\0') directory = "/tmp";
+    const char* variable = std::getenv("TMPDIR");
+    const bool named = variable != nullptr && variable[0] != '\0';
+    const char* directory = named ? variable : "/tmp";
+    std::snprintf(copyPlace, sizeof copyPlace, "%s%s%s", named ? "$TMPDIR (" : "", directory,
+                  named ? ")" : "");
 #ifdef O_TMPFILE
     const int unnamed = open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (unnamed >= 0) return OpenScratchStream(unnamed);
@@ -188,6 +197,7 @@ int PeekByte(TextFile* file) {
 }  // namespace
 
 TextFile* TextOpen(const char* path) {
+    copyFailed = false;
     std::FILE* stream = OpenTextStream(path);
     if (stream == nullptr) {
         // Windows refuses to open a directory at all, with EACCES.
@@ -211,6 +221,7 @@ TextFile* TextOpen(const char* path) {
         stream = copy;
         if (stream == nullptr) {
             delete file;
+            copyFailed = true;
             errno = reason;
             return nullptr;
         }
@@ -390,3 +401,16 @@ int64_t TextLength(TextFile* file) {
 }
 
 int64_t TextCopiedLength(const TextFile* file) { return file != nullptr ? file->copiedLength : -1; }
+
+void TextSayOpenFailed(const char* path, const char* message) {
+    const int reason = errno;
+    if (copyFailed) {
+        std::fprintf(stderr,
+                     "kwt: %s cannot be read twice, so it is read from a copy: "
+                     "the copy in %s failed: %s\n",
+                     path, copyPlace, std::strerror(reason));
+        return;
+    }
+    std::perror(message);
+    std::fprintf(stderr, "kwt: %s: %s\n", path, std::strerror(reason));
+}
