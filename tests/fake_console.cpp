@@ -88,8 +88,7 @@ bool ConsoleDiscardInput(ConsoleHandle) {
 }
 
 void ConsoleSleep(unsigned) {}
-// As a terminal's refresh before the bell, it takes in a resize that came meanwhile, still read
-// after.
+// The bell takes in a resize that came meanwhile, as a terminal's refresh does; it is read after.
 void ConsoleBeep(unsigned, unsigned) {
     if (++state.beeps, !state.input.empty() && state.input.front().event.resized) Resize();
 }

@@ -55,9 +55,7 @@ const ProgramRow kProgramRows[] = {
     {"$T $L $D", 2, kNoHeader, "Is a directory"},
     {"$T $D/absent.lrt $H", 3, kBanner,
      "Cannot open YACC LRT file! Use '-v' flag with YACC: No such file or directory\n"},
-    {"$T $D $H", 3, kBanner,
-     "Cannot open YACC LRT file! Use '-v' flag with YACC: Is a directory\nkwt: $D: Is a "
-     "directory\n"},
+    {"$T $D $H", 3, kBanner, "Use '-v' flag with YACC: Is a directory\nkwt: $D: Is a directory\n"},
     {"$D/absent.err $L $H", 4, kIndexed,
      "Cannot open YACC Trace file!: No such file or directory\nkwt: $D/absent.err: No such file"},
     {"TMPDIR=$D/absent $K <(cat $T) $L $H", 4, kIndexed,

@@ -43,9 +43,11 @@ constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
 constexpr unsigned char kEndOfFileMark = 0x1A;
 
 // Whether the last TextOpen failed at the copy of a file that cannot seek,
-// and where the copy was to go.
+// and where the copy was to go: a directory's name, with the variable that
+// named it.
+constexpr std::size_t kPathSize = 4096;
 bool copyFailed = false;
-char copyPlace[4200] = "";
+char copyPlace[kPathSize + sizeof "$TMPDIR ()"] = "";
 
 }  // namespace
 
@@ -113,7 +115,8 @@ std::FILE* OpenScratchFile() {
     char directory[MAX_PATH + 1];
     char name[MAX_PATH + 1];
     const DWORD length = GetTempPathA(sizeof directory, directory);
-    std::snprintf(copyPlace, sizeof copyPlace, "%s", length > 0 ? directory : "no folder");
+    std::snprintf(copyPlace, sizeof copyPlace, "%s",
+                  length > 0 ? directory : "the temporary folder");
     if (length == 0 || length > MAX_PATH - 14 || GetTempFileNameA(directory, "kwt", 0, name) == 0) {
         errno = ENOENT;
         return nullptr;
@@ -140,7 +143,7 @@ std::FILE* OpenScratchFile() {
     if (unnamed >= 0) return OpenScratchStream(unnamed);
 #endif
     // Where the file system has no unnamed files: a name removed at once.
-    char name[4096];
+    char name[kPathSize];
     const int length = std::snprintf(name, sizeof name, "%s/kwt-XXXXXX", directory);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof name) {
         errno = ENAMETOOLONG;
