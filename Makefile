@@ -7,7 +7,7 @@ PREFIX ?= /usr/local
 EXAMPLES = examples/kwt.err examples/yy.lrt examples/yytab.h
 DEMO = $(BUILD)/demo
 
-.PHONY: all build demo demo-own test test-sanitize fuzz windows windows-test install clean \
+.PHONY: all build demo demo-own test test-sanitize fuzz windows windows-test install package clean \
 	format check-format lint
 
 all: build
@@ -76,6 +76,12 @@ lint: build
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package $(BUILD)/kwt_VERSION_ARCH.deb: the program in /usr/bin, its manual page and
+# the README.
+package: build
+	@scripts/install-deps.sh package
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz build-win32 build-win64 dist

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
-# Usage: scripts/install-deps.sh [build|test|lint|windows|wine|fuzz|bench]...
+# Usage: scripts/install-deps.sh [build|test|lint|windows|wine|fuzz|bench|package]...
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libncurses-dev)
@@ -14,6 +14,8 @@ for need in "$@"; do
     wine) packages+=(wine wine64 wine32:i386 tmux) ;;
     fuzz) packages+=(clang libclang-rt-dev) ;;
     bench) packages+=(libbenchmark-dev bison lemon) ;;
+    # dpkg-shlibdeps and file: the Debian package's dependencies on shared libraries.
+    package) packages+=(dpkg-dev file) ;;
     *) echo "install-deps: unknown set '$need'" >&2; exit 2 ;;
   esac
 done

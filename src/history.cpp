@@ -70,7 +70,6 @@ void ThinCheckpoints() {
 
 // A line may fill a stack of the greatest depth at once.
 constexpr uint32_t kStackReserve = kStackDepthMax + 8;
-uint32_t freeAfterCollect = kStackEntriesMax;
 
 void MarkView(const ParserView& view) {
     for (const StackHandle stack : view.stacks) MarkStack(stack);
@@ -119,9 +118,10 @@ void FindCheckpoint(int64_t offset, int64_t* lineStart, ParserView* view) {
 }
 
 void KeepStackRoom(const ParserView* working, std::size_t count) {
-    const uint32_t free = StackEntriesFree();
-    // Collecting again is worth it only once enough has been taken since.
-    if (free >= kStackReserve || free + kStackReserve / 2 > freeAfterCollect) return;
+    // Whenever the room is short: what the last collection could not free
+    // may have been let go since (Home, End and jumps drop steps), however
+    // little that collection left.
+    if (StackEntriesFree() >= kStackReserve) return;
     CollectUnheld(working, count);
     if (StackEntriesFree() < kStackReserve && checkpointCount > 1) {
         // The steps hold too much: the checkpoints' stacks give way, all but
@@ -129,7 +129,6 @@ void KeepStackRoom(const ParserView* working, std::size_t count) {
         checkpointCount = 1;
         CollectUnheld(working, count);
     }
-    freeAfterCollect = StackEntriesFree();
 }
 
 void ResetSteps() {
@@ -141,7 +140,6 @@ void ResetSteps() {
     checkpointCount = 0;
     spacing = kFirstSpacing;
     ResetStacks();
-    freeAfterCollect = kStackEntriesMax;
 }
 
 const ParserView& ShownView() { return stepViews[sStepCursor]; }

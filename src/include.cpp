@@ -145,7 +145,7 @@ bool ScanInt32(const char*& text, int32_t* value) {
 uint16_t ReadInclude(const char* path) {
     TextFile* file = TextOpen(path);
     if (file == nullptr) {
-        std::perror("Cannot open file!");
+        TextSayOpenFailed(path, "Cannot open file!");
         return 0;
     }
     sSymbols = 0;

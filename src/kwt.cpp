@@ -13,6 +13,54 @@ constexpr ConsoleAttribute kDefaultAttribute = 0x07;
 constexpr char kReportTail[] = "\n\nContinue execution?";
 constexpr char kQueryLabel[] = "GetConsoleScreenBufferInfo";
 
+// What `kwt --help` prints.
+constexpr char kUsage[] =
+    "Usage: kwt TRACE LISTING HEADER\n"
+    "       kwt -h | --help | --version\n"
+    "\n"
+    "Replays an LR parser's debug trace against its state listing, on a terminal.\n"
+    "\n"
+    "  TRACE         the parser's debug trace (a pipe is read from a copy in $TMPDIR)\n"
+    "  LISTING       the parser generator's state listing\n"
+    "  HEADER        the generator's token header\n"
+    "  -h, --help    show this text\n"
+    "  --version     show kwt's version\n"
+    "\n"
+    "The files from each generator, for a grammar calc.y built into ./calc whose\n"
+    "parser writes its trace to standard error (./calc <input 2>trace):\n"
+    "  byacc -t -v -d calc.y, run with YYDEBUG=1: kwt trace y.output y.tab.h\n"
+    "  bison -t -v -d calc.y, yydebug = 1 set: kwt trace calc.output calc.tab.h\n"
+    "  lemon calc.y, ParseTrace(stderr, \"parser: \") called: kwt trace calc.out calc.h\n"
+    "\n"
+    "Keys: keypad + and - (or + and -) the next and the previous step; PgUp and PgDn\n"
+    "(9, 3) the state before and after, Home and End (7, 1) the first and the last;\n"
+    "Enter the step's return state; Up and Down (8, 2) scroll; / find a text, n and\n"
+    "N again forward and back; e the next syntax error; > and < the next and the\n"
+    "last step that enters the state on screen; g go to a state; s the stack; F1 or\n"
+    "? help; Esc quits.\n";
+
+// Options may stand anywhere among the files. The first one decides: -h and
+// --help print the usage, --version the version, and any other argument
+// that starts with '-' is an error of usage. Gives the status to end with,
+// or -1 where no option was given.
+int TakeOptions(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (argument[0] != '-') continue;
+        if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        }
+        if (std::strcmp(argument, "--version") == 0) {
+            std::printf("kwt %d.%d\n", kVersionMajor, kVersionMinor);
+            return kExitOk;
+        }
+        std::fprintf(stderr, "kwt: unknown option %s (kwt --help shows the usage)\n", argument);
+        return kExitUsage;
+    }
+    return -1;
+}
+
 // The console's state before the key loop, put back after it.
 ConsoleBufferInfo savedBufferInfo;
 bool bufferInfoSaved = false;
@@ -81,15 +129,20 @@ void cls(ConsoleHandle output) {
     Checked(ConsoleSetCursor(output, 0, 0), kUnit, __LINE__, "SetConsoleCursorPosition");
 }
 
-void RunConsole(ConsoleHandle input, ConsoleHandle output) {
+bool RunConsole(ConsoleHandle input, ConsoleHandle output) {
     if (input == nullptr || output == nullptr) {
         std::printf("NULL handle, process error\n");
         std::fflush(stdout);
+        // Every console call would fail there, each with a report of its own.
+        std::fprintf(stderr, "kwt: standard %s is not a terminal: kwt needs one for its screen\n",
+                     output == nullptr ? "output" : "input");
+        return false;
     }
     bufferInfoSaved =
         Checked(ConsoleGetBufferInfo(output, &savedBufferInfo), kUnit, __LINE__, kQueryLabel);
     cls(output);
     Process(input, output);
+    return true;
 }
 
 void RestoreConsole(ConsoleHandle input, ConsoleHandle output) {
@@ -102,6 +155,8 @@ void RestoreConsole(ConsoleHandle input, ConsoleHandle output) {
 }
 
 int KwtMain(int argc, char* argv[]) {
+    const int optionStatus = TakeOptions(argc, argv);
+    if (optionStatus >= 0) return optionStatus;
     ConsoleHandle input = ConsoleInputHandle();
     ConsoleHandle output = ConsoleOutputHandle();
 
@@ -132,13 +187,14 @@ int KwtMain(int argc, char* argv[]) {
         return kExitNoTrace;
     }
 
-    RunConsole(input, output);
+    const bool ran = RunConsole(input, output);
 
     TextClose(pfileLRT);
     pfileLRT = nullptr;
     TextClose(pfileTrace);
     pfileTrace = nullptr;
 
+    if (!ran) return kExitUsage;
     RestoreConsole(input, output);
     return kExitOk;
 }

@@ -32,7 +32,7 @@ constexpr int kVersionMinor = 0;
 
 // Exit statuses.
 constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;  // also: the user stopped after a console failure
+constexpr int kExitUsage = 1;  // also: no terminal, or the user stopped after a console failure
 constexpr int kExitNoTokens = 2;
 constexpr int kExitNoListing = 3;
 constexpr int kExitNoTrace = 4;
@@ -372,8 +372,9 @@ inline bool Checked(bool succeeded, const char* unit, int line, const char* labe
 }
 
 // Console stages around the key loop: save the attribute, clear, run the
-// loop; then put the attribute back and discard pending input.
-void RunConsole(ConsoleHandle input, ConsoleHandle output);
+// loop; then put the attribute back and discard pending input. Without a
+// console for input or output, says so and runs no loop (false).
+bool RunConsole(ConsoleHandle input, ConsoleHandle output);
 void RestoreConsole(ConsoleHandle input, ConsoleHandle output);
 
 int KwtMain(int argc, char* argv[]);

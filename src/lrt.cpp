@@ -476,7 +476,7 @@ void SayWhenCopied(const TextFile* file, const char* what) {
 bool OpenLRT(const char* path) {
     pfileLRT = TextOpen(path);
     if (pfileLRT == nullptr) {
-        std::perror("Cannot open YACC LRT file! Use '-v' flag with YACC");
+        TextSayOpenFailed(path, "Cannot open YACC LRT file! Use '-v' flag with YACC");
         return false;
     }
     SayWhenCopied(pfileLRT, "state file");

@@ -110,10 +110,15 @@ void ShowNoteRow(ConsoleHandle output) {
     if (ScreenFits()) Textf(output, StatusRow(), 0, "%-79.79s", noteText.data());
 }
 
-void ShowNote(ConsoleHandle output, const char* note) {
+// A key that cannot act: the bell, then the screen with `note` on the
+// status row. The screen is drawn after the bell, whose refresh may take in
+// a new window size on a terminal.
+void CannotAct(ConsoleHandle output, uint16_t& scroll, const char* note) {
+    BeepCannotAct();
     // A note longer than the row is cut: the row shows 79 characters of it.
     const int length = std::snprintf(noteText.data(), noteText.size(), "%s", note);
     noteShown = length >= 0;
+    ShowScreen(output, scroll);
     ShowNoteRow(output);
 }
 
@@ -391,9 +396,10 @@ void Jump(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, SearchKin
         Repaint(output, scroll);
         return;
     }
-    ShowScreen(output, scroll);
-    if (outcome == SearchOutcome::kStopped) return;
-    BeepCannotAct();
+    if (outcome == SearchOutcome::kStopped) {
+        ShowScreen(output, scroll);
+        return;
+    }
     char note[2 * kLineSize];
     switch (kind) {
     case SearchKind::kError:
@@ -410,7 +416,7 @@ void Jump(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, SearchKin
                       kind == SearchKind::kForward ? "after this step" : "before this step", text);
         break;
     }
-    ShowNote(output, note);
+    CannotAct(output, scroll, note);
 }
 
 void Find(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll) {
@@ -428,8 +434,7 @@ void FindAgain(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, Sear
         Jump(input, output, scroll, kind);
         return;
     }
-    BeepCannotAct();
-    ShowNote(output, "Nothing to find again yet: / asks for a text");
+    CannotAct(output, scroll, "Nothing to find again yet: / asks for a text");
 }
 
 void GoToState(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll) {
@@ -446,12 +451,10 @@ void GoToState(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll) {
         ShowState(output, scroll, static_cast<uint32_t>(state));
         return;
     }
-    ShowScreen(output, scroll);
-    BeepCannotAct();
     char note[kLineSize];
     std::snprintf(note, sizeof note, "No state %.12s: the states are 0 to %d", text.data(),
                   static_cast<int>(nStates) - 1);
-    ShowNote(output, nStates > 0 ? note : "No state: the listing has none");
+    CannotAct(output, scroll, nStates > 0 ? note : "No state: the listing has none");
 }
 
 // The stack page: `s` shows the parser's stack at the step in the listing
@@ -642,6 +645,16 @@ void Repaint(ConsoleHandle output, uint16_t& scroll) {
 }
 
 void ShowScreen(ConsoleHandle output, uint16_t& scroll) {
+    // A bell or a pause lets a terminal take in a new window size before
+    // the resize is read as an event (and a discard after a key may throw
+    // the event away): it is taken in before drawing, so that nothing is
+    // written where the window no longer reaches. A query that fails
+    // changes nothing; the drawing reports its own failures.
+    ConsoleBufferInfo info;
+    if (ConsoleGetBufferInfo(output, &info) &&
+        (info.windowWidth != nScreenColumns || info.windowHeight != nScreenRows)) {
+        TakeResize(output);
+    }
     if (!ScreenFits()) {
         ShowTooSmall(output);
         return;

@@ -176,7 +176,7 @@ bool ReadLineBytes(int64_t at, char* buffer, std::size_t size, std::size_t* got)
 bool OpenTrace(const char* path) {
     pfileTrace = TextOpen(path);
     if (pfileTrace == nullptr) {
-        std::perror("Cannot open YACC Trace file!");
+        TextSayOpenFailed(path, "Cannot open YACC Trace file!");
         return false;
     }
     SayWhenCopied(pfileTrace, "trace");

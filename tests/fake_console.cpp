@@ -58,16 +58,17 @@ bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) {
     return state.attribute = attribute, true;
 }
 
-// A resize leaves a blank buffer of the new size.
+// A resize at the front of the input leaves a blank buffer of the new size.
+static void Resize() {
+    const fake::Record& record = state.input.front();
+    const std::size_t cells = std::size_t(record.width * record.height);
+    state.screen = fake::Screen{record.width, std::vector<fake::Cell>(cells)};
+    state.height = record.height;
+}
 static bool TakeInput(ConsoleEvent* event) {
     if (state.input.empty()) return false;
-    const fake::Record record = state.input.front();
-    if (record.event.resized) {
-        const std::size_t cells = std::size_t(record.width * record.height);
-        state.screen = fake::Screen{record.width, std::vector<fake::Cell>(cells)};
-        state.height = record.height;
-    }
-    return *event = record.event, state.input.pop_front(), true;
+    if (state.input.front().event.resized) Resize();
+    return *event = state.input.front().event, state.input.pop_front(), true;
 }
 
 // While the program is busy it sees only what was typed meanwhile.
@@ -87,7 +88,10 @@ bool ConsoleDiscardInput(ConsoleHandle) {
 }
 
 void ConsoleSleep(unsigned) {}
-void ConsoleBeep(unsigned, unsigned) { ++state.beeps; }
+// The bell takes in a resize that came meanwhile, as a terminal's refresh does; it is read after.
+void ConsoleBeep(unsigned, unsigned) {
+    if (++state.beeps, !state.input.empty() && state.input.front().event.resized) Resize();
+}
 int ConsoleLastError() { return errno; }
 char* ConsoleErrorText(int code) {
     return state.systemText ? CopyToNewText(WrapText(std::strerror(code))) : nullptr;

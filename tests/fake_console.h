@@ -31,7 +31,8 @@ struct Screen {
 };
 
 // Input records are read in order. One typed during a pause after a key is thrown away by the
-// discard that ends the pause, unless read first. A resize takes effect when it is read.
+// discard that ends the pause, unless read first. A resize takes effect when it is read, or at a
+// bell before.
 struct Record {
     ConsoleEvent event;
     bool typedDuringPause;

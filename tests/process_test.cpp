@@ -201,6 +201,7 @@ const KeyRow kKeyRows[] = {
     {"g1@80x10\r", 1, 0, 0},
     {"}@79x25}@80x25}", 2, 0, 0},
     {"g1@79x25", 0, 0, 0},
+    {">@80x20}", 1, 0, 1},  // the bell of a jump that finds nothing takes the resize in
     {"?@80x9", 0, 0, 0},
     // Without states no key moves off state 0.
     {"]", 0, 0, 0, -2},
@@ -215,7 +216,9 @@ TEST_F(Process, KeyTable) {
         SCOPED_TRACE(row.keys);
         row.traceLine == -2 ? Open({}, kTrace, "no state headers here\n")
                             : Open({30, 23, 24, 2}, kTrace);
+        fake::state.answers.assign(9, true);  // a console failure is asked about: none may come
         const fake::Screen& shown = Run(row.keys);
+        EXPECT_EQ(fake::state.questions, std::vector<std::string>{});
         EXPECT_EQ(nState, row.state);
         EXPECT_EQ(fake::state.beeps, row.bells);
         if (!ScreenFits()) {

@@ -537,8 +537,9 @@ TEST(Search, EscDuringALongSearchLeavesEverythingAsItWas) {
     }
 }
 
-// The pool's collection frees what no step holds and hands it out again, never a held entry.
-TEST(StackPool, ACollectionReusesOnlyWhatIsNotHeld) {
+// The pool's collection frees what no step holds and hands it out again, never a held entry; it
+// runs whenever the room is short.
+TEST(StackPool, ACollectionReusesOnlyWhatIsNotHeldAndRunsWheneverTheRoomIsShort) {
     ResetStacks();
     StackHandle held = kEmptyStack;
     StackHandle dropped = kEmptyStack;
@@ -557,7 +558,17 @@ TEST(StackPool, ACollectionReusesOnlyWhatIsNotHeld) {
     }
     EXPECT_EQ(states, "3 2 1 ");
     EXPECT_EQ(StackEntriesFree(), free - 3);
-    ResetStacks();
+    // Stacks of 55,000 states that share no entry, jumped through: the steps come to hold the
+    // pool, and after Home the next line's stack is known again.
+    std::string trace = "Starting parse\n";
+    for (int line = 0; line < 12; ++line) {
+        trace += "Stack now";
+        for (int depth = 0; depth < 55000; ++depth) trace += line % 2 ? " 1" : " 2";
+        trace += "\n";
+    }
+    const TempDir dir;
+    Type(OwnFiles(dir, trace), "/Stack\r" + std::string(10, 'n') + "[n");
+    EXPECT_EQ(PaneStack(fake::Waits().back()).substr(0, 5), "... 2");
 }
 
 // A sparse file with lines just before and past 2 GiB: the listing's and the step history's

@@ -746,12 +746,26 @@ bool TakeUnreportedResize(ConsoleEvent* event) {
     return true;
 }
 
+// The character a keypad key types, as the same key of the main keyboard
+// does: in application keypad mode the digits, plus and minus arrive as
+// sequences of their own, and the prompts take them as typed.
+char KeypadCharacter(uint16_t virtualKey) {
+    if (virtualKey >= VirtualKey::kNumpad1 && virtualKey <= VirtualKey::kNumpad9) {
+        return static_cast<char>('1' + (virtualKey - VirtualKey::kNumpad1));
+    }
+    if (virtualKey >= '0' && virtualKey <= '9') return static_cast<char>(virtualKey);
+    if (virtualKey == VirtualKey::kAdd) return '+';
+    return virtualKey == VirtualKey::kSubtract ? '-' : '\0';
+}
+
 // Curses has taken the new size in (stdscr has it) by the time it hands
 // over KEY_RESIZE.
 ConsoleEvent DecodeInput(int kind, wint_t character) {
     if (kind == KEY_CODE_YES) {
         if (character == KEY_RESIZE) return ResizeEvent();
-        return KeyEvent(FunctionKey(static_cast<int>(character)));
+        ConsoleEvent event = KeyEvent(FunctionKey(static_cast<int>(character)));
+        event.character = KeypadCharacter(event.virtualKey);
+        return event;
     }
     if (character == 27 && MoreFollowsEsc()) return KeyEvent(VirtualKey::kOther);
     ConsoleEvent event = KeyEvent(CharacterKey(character));

@@ -100,9 +100,19 @@ ConsoleEvent ToEvent(const INPUT_RECORD& record) {
 
 }  // namespace
 
-ConsoleHandle ConsoleInputHandle() { return GetStdHandle(STD_INPUT_HANDLE); }
+// A standard handle that is no console (a file or a pipe) gives null:
+// GetConsoleMode succeeds on console handles only.
+ConsoleHandle ConsoleInputHandle() {
+    const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
 
-ConsoleHandle ConsoleOutputHandle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+ConsoleHandle ConsoleOutputHandle() {
+    const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
 
 // The window may show a part of a larger buffer: the screen is laid out in
 // the window's size, from the buffer's top-left cell, which is where the

@@ -44,6 +44,13 @@ constexpr unsigned char kEndOfFileMark = 0x1A;
 // A piece and its terminator.
 constexpr std::size_t kPieceSize = kPieceColumns + 1;
 
+// Whether the last TextOpen failed at the copy of a file that cannot seek,
+// and where the copy was to go: a directory's name, with the variable that
+// named it.
+constexpr std::size_t kPathSize = 4096;
+bool copyFailed = false;
+char copyPlace[kPathSize + sizeof "$TMPDIR ()"] = "";
+
 }  // namespace
 
 struct TextFile {
@@ -110,6 +117,8 @@ std::FILE* OpenScratchFile() {
     char directory[MAX_PATH + 1];
     char name[MAX_PATH + 1];
     const DWORD length = GetTempPathA(sizeof directory, directory);
+    std::snprintf(copyPlace, sizeof copyPlace, "%s",
+                  length > 0 ? directory : "the temporary folder");
     if (length == 0 || length > MAX_PATH - 14 || GetTempFileNameA(directory, "kwt", 0, name) == 0) {
         errno = ENOENT;
         return nullptr;
@@ -126,14 +135,17 @@ std::FILE* OpenScratchFile() {
     if (descriptor < 0) CloseHandle(handle);
     return OpenScratchStream(descriptor);
 #else
-    const char* directory = std::getenv("TMPDIR");
-    if (directory == nullptr || directory[0] == '\0') directory = "/tmp";
+    const char* variable = std::getenv("TMPDIR");
+    const bool named = variable != nullptr && variable[0] != '\0';
+    const char* directory = named ? variable : "/tmp";
+    std::snprintf(copyPlace, sizeof copyPlace, "%s%s%s", named ? "$TMPDIR (" : "", directory,
+                  named ? ")" : "");
 #ifdef O_TMPFILE
     const int unnamed = open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (unnamed >= 0) return OpenScratchStream(unnamed);
 #endif
     // Where the file system has no unnamed files: a name removed at once.
-    char name[4096];
+    char name[kPathSize];
     const int length = std::snprintf(name, sizeof name, "%s/kwt-XXXXXX", directory);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof name) {
         errno = ENAMETOOLONG;
@@ -225,6 +237,7 @@ std::size_t GatherText(TextFile* file, std::size_t want) {
 }  // namespace
 
 TextFile* TextOpen(const char* path) {
+    copyFailed = false;
     std::FILE* stream = OpenTextStream(path);
     if (stream == nullptr) {
         // Windows refuses to open a directory at all, with EACCES.
@@ -248,6 +261,7 @@ TextFile* TextOpen(const char* path) {
         stream = copy;
         if (stream == nullptr) {
             delete file;
+            copyFailed = true;
             errno = reason;
             return nullptr;
         }
@@ -437,3 +451,16 @@ int64_t TextLength(TextFile* file) {
 }
 
 int64_t TextCopiedLength(const TextFile* file) { return file != nullptr ? file->copiedLength : -1; }
+
+void TextSayOpenFailed(const char* path, const char* message) {
+    const int reason = errno;
+    if (copyFailed) {
+        std::fprintf(stderr,
+                     "kwt: %s cannot be read twice, so it is read from a copy: "
+                     "the copy in %s failed: %s\n",
+                     path, copyPlace, std::strerror(reason));
+        return;
+    }
+    std::perror(message);
+    std::fprintf(stderr, "kwt: %s: %s\n", path, std::strerror(reason));
+}

@@ -22,6 +22,13 @@ TextFile* TextOpen(const char* path);
 // when it is read itself.
 int64_t TextCopiedLength(const TextFile* file);
 
+// Says on standard error why the last TextOpen, of `path`, failed: `message`
+// and the system's reason, as perror writes them, then a line that names
+// the file (`kwt: calc.output: No such file or directory`). Where the file
+// could not be read twice and its copy could not be made, one line says
+// instead that the copy failed, where it was to go, and why.
+void TextSayOpenFailed(const char* path, const char* message);
+
 #ifdef KWT_TEXT_FROM_MEMORY
 // Fuzz builds: the next TextOpen, whatever its path, reads the `size` bytes
 // at `data` (which must outlive the file) instead of a file.
