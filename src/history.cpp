@@ -144,21 +144,26 @@ void ResetSteps() {
 
 const ParserView& ShownView() { return stepViews[sStepCursor]; }
 
-void BeginSteps(ConsoleHandle output, uint16_t& scroll) {
+bool BeginSteps(ConsoleHandle output, uint16_t& scroll) {
     MarkFirstLine();
     const ParserView first = FirstView();
     checkpointCount = 0;
     spacing = kFirstSpacing;
     NoteCheckpoint(FirstLineStart(), first);
-    stepViews[sStepCursor] = first;
+    // The first step shows the first piece, after it as a generator's parser
+    // is (kwt's own format shows its first line only).
+    ParserView view = first;
+    TracePiece piece;
+    const bool read = ShowPiece(FirstLineStart(), &piece);
+    if (read) FollowPiece(view, piece, first.state);
+    if (read && piece.endsLine) NoteCheckpoint(piece.next, view);
+    stepViews[sStepCursor] = view;
     lTrace[sStepCursor] = FirstLineStart();
     sStepTop = NextSlot(sStepCursor);
-    nState = first.state;
+    nState = view.state;
     LoadLRT();
-    // The first line is shown but not interpreted.
-    TracePiece piece;
-    ShowPiece(FirstLineStart(), &piece);
     Repaint(output, scroll);
+    return read;
 }
 
 void NextStep(ConsoleHandle output, uint16_t& scroll) {
@@ -175,8 +180,8 @@ void NextStep(ConsoleHandle output, uint16_t& scroll) {
     KeepStackRoom(&view, 1);
     TracePiece piece;
     if (!ShowPiece(offset, &piece)) {
-        // The end of the trace still counts as a step.
-        PushStep(offset, view);
+        // At the end of the trace there is no step to take, and none is
+        // recorded: reading goes on from there when the trace grows.
         BeepCannotAct();
         return;
     }

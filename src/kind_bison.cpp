@@ -26,13 +26,18 @@ void FollowStack(ParserView& view, uint32_t number) {
     view.followed = number < kSplitStacksMax ? static_cast<uint8_t>(number) : kNoStackFollowed;
 }
 
-// A line about stack `number` of a GLR parser's: the view follows that stack,
-// and the parser's state is the one on its top.
+// Stack `number` as the view keeps it: one past those it keeps is not known.
+StackHandle KeptStack(const ParserView& view, uint32_t number) {
+    return number < kSplitStacksMax ? view.stacks[number] : kUnknownStack;
+}
+
+// A line about stack `number` of a GLR parser's that names no state: the view
+// follows that stack, and the parser's state is the one on its top, not
+// known where kwt does not know the stack.
 void FollowNamedStack(ParserView& view, uint32_t number) {
     FollowStack(view, number);
-    if (number >= kSplitStacksMax) return;
-    const StackHandle stack = view.stacks[number];
-    if (StackDepth(stack) > 0) MoveTo(view, StackState(stack));
+    const StackHandle stack = KeptStack(view, number);
+    MoveTo(view, StackDepth(stack) > 0 ? StackState(stack) : kUnknownEntry);
 }
 
 // The parser enters `state` on stack `number`: pushed after a shift or a
@@ -174,10 +179,7 @@ void ReadDeferredReduction(ParserView& view, const char* text) {
     uint32_t state = 0;
     if (!ScanCount(text, &number) || !Take(text, " by rule ") || !ScanCount(text, &rule)) return;
     const char* now = std::strstr(text, "Now in state ");
-    if (now == nullptr || !Take(now, "Now in state ") || !ScanCount(now, &state) ||
-        !IsState(state)) {
-        return;
-    }
+    if (now == nullptr || !Take(now, "Now in state ") || !ScanCount(now, &state)) return;
     FollowStack(view, number);
     MoveTo(view, state);
     if (number >= kSplitStacksMax) return;
@@ -194,7 +196,7 @@ void ReadGlrLine(ParserView& view, const char* text) {
     if (Take(text, "Stack ")) {
         if (!ScanCount(text, &number)) return;
         if ((Take(text, " Entering state ") || Take(text, " now in state ")) &&
-            ScanFinalCount(text, &state) && IsState(state)) {
+            ScanFinalCount(text, &state)) {
             Enter(view, number, state);
         }
     } else if (Take(text, "On stack ")) {
@@ -206,13 +208,13 @@ void ReadGlrLine(ParserView& view, const char* text) {
         ReadDeferredReduction(view, text);
     } else if (Take(text, "Splitting off stack ")) {
         if (ScanCount(text, &number) && Take(text, " from ") && ScanCount(text, &other) &&
-            number < kSplitStacksMax && other < kSplitStacksMax) {
-            view.stacks[number] = view.stacks[other];
+            number < kSplitStacksMax) {
+            view.stacks[number] = KeptStack(view, other);
         }
     } else if (Take(text, "Rename stack ")) {
         if (ScanCount(text, &number) && Take(text, " -> ") && ScanCount(text, &other) &&
-            number < kSplitStacksMax && other < kSplitStacksMax) {
-            view.stacks[other] = view.stacks[number];
+            other < kSplitStacksMax) {
+            view.stacks[other] = KeptStack(view, number);
             if (view.followed == number) view.followed = static_cast<uint8_t>(other);
         }
     } else if (StartsWith(text, "Returning to deterministic operation.")) {
@@ -224,8 +226,10 @@ void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {
     const char* text = line.head;
     uint32_t state = 0;
     uint32_t number = 0;
+    // Older parsers write the read and the lookahead on one line.
+    Take(text, "Reading a token: ");
     if (Take(text, "Entering state ")) {
-        if (ScanFinalCount(text, &state) && IsState(state)) Enter(view, 0, state);
+        if (ScanFinalCount(text, &state)) Enter(view, 0, state);
     } else if (Take(text, "Stack now ")) {
         ReadStack(view, line, text);
     } else if (Take(text, "Next token is token ")) {
@@ -238,7 +242,9 @@ void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {
     } else if (Take(text, "Reducing stack ")) {
         // `Reducing stack by rule R (line L):`, or `Reducing stack N by ...` in
         // a GLR parser; the `$i = ` lines after it count the states it pops.
-        if (!ScanCount(text, &number)) number = 0;
+        // `Reducing stack -1 by ...` runs a deferred action on the way back to
+        // one stack: it changes no stack.
+        if (!ScanCount(text, &number)) number = *text == '-' ? kSplitStacksMax : 0;
         if (number < kSplitStacksMax) AwaitPush(view, static_cast<uint8_t>(number), 0);
     } else if (StartsWith(text, "   $") && (view.flags & kPushPending) != 0) {
         ++view.pendingPops;
@@ -407,7 +413,7 @@ bool ReadEnumEntry(const char* text, const char** name, std::size_t* length, int
 
 const Kind kKindBison{
     "bison",
-    {Recognise, FirstViewWithStack, Interpret, IsYaccErrorLine, {"rror", "RROR"}, true, false},
+    {Recognise, FirstViewWithStack, Interpret, IsYaccErrorLine, "rror", "RROR", true, false, false},
     {IsHeader, MayMatter, false, NoteBeforeStates, nullptr, nullptr, ParseYaccItem, nullptr,
      Forget},
     ReadEnumEntry,

@@ -122,7 +122,7 @@ void ReadReduction(ParserView& view, const char* text, const Prefix& prefix) {
         return;
     }
     const char* number = last + std::strlen("state ");
-    if (!ScanFinalCount(number, &to) || !IsState(to)) return;
+    if (!ScanFinalCount(number, &to)) return;
     // X, when the line gives it: the last "from state X" before Y.
     uint32_t from = kUnknownEntry;
     const char* before = nullptr;
@@ -130,8 +130,7 @@ void ReadReduction(ParserView& view, const char* text, const Prefix& prefix) {
          at = std::strstr(at + 1, "from state ")) {
         before = at;
     }
-    if (before != nullptr && Take(before, "from state ") && ScanCount(before, &from) &&
-        !IsState(from)) {
+    if (before == nullptr || !Take(before, "from state ") || !ScanCount(before, &from)) {
         from = kUnknownEntry;
     }
     if (!prefix.hasDepth) view.stacks[0] = StackPop(view.stacks[0], view.pendingPops);
@@ -146,23 +145,21 @@ void ReadReduction(ParserView& view, const char* text, const Prefix& prefix) {
 void ReadState(ParserView& view, const char* text, const Prefix& prefix) {
     uint32_t state = 0;
     if (!ScanCount(text, &state) || *text != ',') return;
-    // The lookahead is taken even from a line whose state the listing lacks.
     const bool reading = Take(text, ", reading ");
     if (reading) ReadToken(view, text);
-    if (!IsState(state)) return;
     const uint32_t depth = NamedDepth(view, prefix);
     PutState(view, depth, state);
     MoveTo(view, state);
     if (reading) return;
     uint32_t target = 0;
     if (Take(text, ", shifting to state ")) {
-        if (!ScanFinalCount(text, &target) || !IsState(target)) return;
+        if (!ScanFinalCount(text, &target)) return;
         PutState(view, depth + 1, target);
         MoveTo(view, target);
         view.flags = static_cast<uint8_t>(view.flags | kNewErrorAllowed);
     } else if (Take(text, ", error recovery shifting to state ") ||
                Take(text, ", ERROR recovery shifts to state ")) {
-        if (!ScanFinalCount(text, &target) || !IsState(target)) return;
+        if (!ScanFinalCount(text, &target)) return;
         PutState(view, depth + 1, target);
         MoveTo(view, target);
     } else if (Take(text, ", reducing by rule ")) {
@@ -181,7 +178,7 @@ void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {
         ReadReduction(view, text, prefix);
     } else if (Take(text, "error recovery discarding state ") ||
                Take(text, "ERROR recovery discards state ")) {
-        if (!ScanFinalCount(text, &popped) || !IsState(popped)) return;
+        if (!ScanFinalCount(text, &popped)) return;
         if (prefix.hasDepth) {
             PutState(view, prefix.depth, popped);
             PopState(view, 0, popped);
@@ -260,7 +257,7 @@ void Forget() { conflicts = ConflictRun{}; }
 
 const Kind kKindByacc{
     "byacc",
-    {Recognise, FirstViewWithStack, Interpret, IsYaccErrorLine, {"rror", "RROR"}, true, false},
+    {Recognise, FirstViewWithStack, Interpret, IsYaccErrorLine, "rror", "RROR", true, false, false},
     {IsHeader, MayMatter, false, nullptr, NoteLine, BlockStart, ParseYaccItem, nullptr, Forget},
     nullptr,
 };

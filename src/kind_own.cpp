@@ -43,7 +43,13 @@ bool Recognise(const char* line) {
            ScanTwoNumbers(line, "error: pop state ", ", recover state ", &a, &b);
 }
 
-ParserView NoView() { return ParserView{}; }
+// No lookahead read yet, and an error on the first line read is a new one.
+ParserView NoView() {
+    ParserView view;
+    view.tokenName = kNoTokenName;
+    view.flags = kNewErrorAllowed;
+    return view;
+}
 
 // A line that names no state keeps the state on screen; one that names a
 // state (never state 0) makes the state on screen its return state. A run
@@ -57,6 +63,7 @@ void Interpret(ParserView& view, const TraceLine& line, uint32_t screen) {
         view.returnState = screen;
         view.state = static_cast<uint32_t>(state);
         view.token = token;
+        view.tokenName = 0;  // the header names it
     }
     int32_t popped = 0;
     int32_t recovery = 0;
@@ -91,7 +98,7 @@ bool MayMatter(unsigned char first) { return first == '+'; }
 
 const Kind kKindOwn{
     "kwt",
-    {Recognise, NoView, Interpret, IsYaccErrorLine, {"rror", "RROR"}, false, true},
+    {Recognise, NoView, Interpret, IsYaccErrorLine, "rror", "RROR", false, true, true},
     {IsHeader, MayMatter, true, nullptr, nullptr, nullptr, ParseYaccItem, nullptr, nullptr},
     nullptr,
 };

@@ -32,12 +32,16 @@ struct TraceForms {
     // error lasts until Interpret allows a new one (kNewErrorAllowed).
     bool (*IsErrorLine)(const char* head);
     // Every error line holds the first of these, or the second (or null).
-    std::array<const char*, 2> errorKeys;
+    const char* errorKey;
+    const char* otherErrorKey;
     // Whether the lines tell the parser's stack.
     bool hasStacks;
     // Whether a line that names no state keeps the state on screen, so that
     // every piece of a line reads it (kwt's own format).
     bool readsScreen;
+    // Whether the first line is shown but never interpreted (kwt's own
+    // format); a generator's first line is a line like any other.
+    bool skipsFirstLine;
 };
 
 struct ListingForms {
@@ -108,11 +112,8 @@ inline bool Take(const char*& text, const char* start) {
 bool ScanCount(const char*& text, uint32_t* value);
 // A number that ends the line (blanks and a CR may follow).
 bool ScanFinalCount(const char* text, uint32_t* value);
-// Whether the listing has the state.
-bool IsState(uint32_t state);
-
 // The parser is now in `state`; the state it leaves becomes the return state.
-// A state the listing lacks changes nothing.
+// A state the listing lacks is taken as well: the screen says so.
 void MoveTo(ParserView& view, uint32_t state);
 // The lookahead is token `number`, named by the `length` bytes at `name`.
 void SetToken(ParserView& view, int32_t number, const char* name, std::size_t length);

@@ -268,7 +268,8 @@ extern uint16_t sStepTop;
 extern uint16_t sStepCursor;
 
 void ResetSteps();
-void BeginSteps(ConsoleHandle output, uint16_t& scroll);
+// Shows the first step; false when the trace has no line at all.
+bool BeginSteps(ConsoleHandle output, uint16_t& scroll);
 void NextStep(ConsoleHandle output, uint16_t& scroll);
 void PrevStep(ConsoleHandle output, uint16_t& scroll);
 void RestartSteps();

@@ -110,14 +110,19 @@ void ShowNoteRow(ConsoleHandle output) {
     if (ScreenFits()) Textf(output, StatusRow(), 0, "%-79.79s", noteText.data());
 }
 
+// Keeps `note` for the status row until the next key. A note longer than
+// the row is cut: the row shows 79 characters of it.
+void KeepNote(const char* note) {
+    const int length = std::snprintf(noteText.data(), noteText.size(), "%s", note);
+    noteShown = length >= 0;
+}
+
 // A key that cannot act: the bell, then the screen with `note` on the
 // status row. The screen is drawn after the bell, whose refresh may take in
 // a new window size on a terminal.
 void CannotAct(ConsoleHandle output, uint16_t& scroll, const char* note) {
     BeepCannotAct();
-    // A note longer than the row is cut: the row shows 79 characters of it.
-    const int length = std::snprintf(noteText.data(), noteText.size(), "%s", note);
-    noteShown = length >= 0;
+    KeepNote(note);
     ShowScreen(output, scroll);
     ShowNoteRow(output);
 }
@@ -510,8 +515,10 @@ void ActOnKey(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, ui
         break;
     case VirtualKey::kPageUp:
     case VirtualKey::kNumpad9:
+        // From a state past the listing's last (a step of another grammar's
+        // trace), the last.
         if (nState > 0) {
-            ShowState(output, scroll, nState - 1);
+            ShowState(output, scroll, nState <= nStates ? nState - 1 : nStates - 1);
         } else {
             BeepCannotAct();
         }
@@ -597,6 +604,20 @@ void ShowStatus(ConsoleHandle output) {
         Textf(output, row, 0, "%s", "No states: the listing has no state header");
         return;
     }
+    if (nState == kUnknownEntry) {
+        Textf(output, row, 0, "%s",
+              "The parser's state is not known here: kwt keeps no more than 4 split stacks");
+        return;
+    }
+    if (nState >= nStates) {
+        // Only a step can name such a state: the listing is of another grammar.
+        char note[2 * kLineSize];
+        std::snprintf(note, sizeof note,
+                      "The trace names state %u; the listing has %u states: files of two runs?",
+                      nState, nStates);
+        Textf(output, row, 0, "%.79s", note);
+        return;
+    }
     constexpr char kHelpHint[] = "    Help:[F1]^[Sp]";
     char start[kLineSize];
     const int used = std::snprintf(start, sizeof start,
@@ -679,7 +700,10 @@ void Process(ConsoleHandle input, ConsoleHandle output) {
     stackPageShown = false;
     endAsked = false;
     MeasureScreen(output);
-    BeginSteps(output, scroll);
+    if (!BeginSteps(output, scroll)) {
+        KeepNote("The trace is empty: there is no step to show");
+        ShowNoteRow(output);
+    }
     const auto repaint = [&] {
         ShowScreen(output, scroll);
         if (noteShown) ShowNoteRow(output);

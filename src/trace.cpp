@@ -21,8 +21,10 @@ namespace {
 
 const TraceForms* kind = &kKindOwn.trace;
 
-// The first line is shown but never interpreted.
+// The first line of kwt's own format is shown but never interpreted.
 int64_t firstLineStart = 0;
+
+bool IsShownOnly(int64_t lineStart) { return kind->skipsFirstLine && lineStart == firstLineStart; }
 std::array<char, kLineHeadSize> lineHead{};
 
 constexpr char kEndOfInput[] = "$end";
@@ -110,10 +112,8 @@ bool ScanFinalCount(const char* text, uint32_t* value) {
     return *text == '\0';
 }
 
-bool IsState(uint32_t state) { return state < nStates; }
-
 void MoveTo(ParserView& view, uint32_t state) {
-    if (!IsState(state) || state == view.state) return;
+    if (state == view.state) return;
     view.returnState = view.state;
     view.state = state;
 }
@@ -215,7 +215,7 @@ bool ReadTracePiece(int64_t offset, TracePiece* piece) {
 void FollowPiece(ParserView& view, const TracePiece& piece, uint32_t screen) {
     if (!piece.endsLine) {
         // kwt's own format keeps the state on screen at a line that names none.
-        if (kind->readsScreen && piece.lineStart != firstLineStart) view.state = screen;
+        if (kind->readsScreen && !IsShownOnly(piece.lineStart)) view.state = screen;
         return;
     }
     TraceLine line;
@@ -247,7 +247,7 @@ bool ReadTraceLine(int64_t offset, TraceLine& line, int64_t* next) {
 }
 
 void InterpretLine(ParserView& view, const TraceLine& line, uint32_t screen) {
-    if (line.start == firstLineStart) return;
+    if (IsShownOnly(line.start)) return;
     kind->Interpret(view, line, screen);
     // An error line ends what allows a new error: one error lasts until the
     // kind allows the next (a generator's parser shifts a real token).
@@ -257,13 +257,13 @@ void InterpretLine(ParserView& view, const TraceLine& line, uint32_t screen) {
 }
 
 bool StartsNewError(const ParserView& before, const TraceLine& line) {
-    return line.start != firstLineStart && (before.flags & kNewErrorAllowed) != 0 &&
+    return !IsShownOnly(line.start) && (before.flags & kNewErrorAllowed) != 0 &&
            kind->IsErrorLine(line.head);
 }
 
 void TraceErrorKeys(const char** key, const char** otherKey) {
-    *key = kind->errorKeys[0];
-    *otherKey = kind->errorKeys[1];
+    *key = kind->errorKey;
+    *otherKey = kind->otherErrorKey;
 }
 
 bool IsTraceTokenName(uint16_t index, const char* name, std::size_t length) {

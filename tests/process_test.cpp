@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -114,7 +115,7 @@ TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
         BeginSteps(fake::Output(), scroll);
         EXPECT_EQ(std::make_tuple(scroll, Shown(22), Shown(23), Shown(24)),
                   std::make_tuple(0, Field("state 0 line 22"), kTrace[0] + std::string(54, 'x'),
-                                  Status(0, "NULL")));
+                                  Status(0, "(none)")));
         ExpectNoHashLeft();
         Open({30, 23, 24, 2}, kTrace);
         BeginSteps(fake::Output(), scroll);
@@ -127,6 +128,8 @@ TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
         Next();
         EXPECT_EQ(Shown(24), Status(1, kLongName.substr(0, 29).c_str()));
     }
+    Open({30, 3, 4, 2}, {});
+    EXPECT_EQ(Shown(Run(""), 24).substr(0, 18), "The trace is empty");
 }
 
 TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
@@ -146,6 +149,10 @@ TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
     EXPECT_EQ(fake::state.beeps, 0);
     Next();
     EXPECT_EQ(fake::state.beeps, 1);
+    // The trace grows: its first new line is the next step.
+    std::ofstream(dir.Path("kwt.err"), std::ios::app) << "at state 3, next token 257 grown\n";
+    Next();
+    EXPECT_EQ(Shown(23), Field("at state 3, next token 257 grown"));
 }
 
 // States of 30, 23, 24 and 2 lines; the trace is kTrace; the window 80 x 25 until resized (@).
@@ -174,6 +181,8 @@ const KeyRow kKeyRows[] = {
     {"\r", 0, 0, 1},
     {"}\r", 0, 0, 0},
     {"+++[\r\r", 2, 0, 1},
+    // At the end a step key changes nothing: - goes back to the line before the last.
+    {"++++++-", 3, 0, 2, 3},
     // Home and End restart the history at the line on display.
     {"+++[-", 0, 0, 0, 3},
     {"+++[+", 1, 0, 0, 4},
@@ -203,6 +212,10 @@ const KeyRow kKeyRows[] = {
     {"g1@79x25", 0, 0, 0},
     {">@80x20}", 1, 0, 1},  // the bell of a jump that finds nothing takes the resize in
     {"?@80x9", 0, 0, 0},
+    // A bison trace that names a state past the listing's last: no state's text shows for it, and
+    // PgUp goes to the last.
+    {"+", 7, 0, 0, -3},
+    {"+9", 3, 0, 0, -3},
     // Without states no key moves off state 0.
     {"]", 0, 0, 0, -2},
     {"1", 0, 0, 0, -2},
@@ -214,8 +227,9 @@ const KeyRow kKeyRows[] = {
 TEST_F(Process, KeyTable) {
     for (const KeyRow& row : kKeyRows) {
         SCOPED_TRACE(row.keys);
-        row.traceLine == -2 ? Open({}, kTrace, "no state headers here\n")
-                            : Open({30, 23, 24, 2}, kTrace);
+        if (row.traceLine == -2) Open({}, kTrace, "no state headers here\n");
+        if (row.traceLine == -3) Open({30, 23, 24, 2}, {"Starting parse", "Entering state 7"});
+        if (row.traceLine > -2) Open({30, 23, 24, 2}, kTrace);
         fake::state.answers.assign(9, true);  // a console failure is asked about: none may come
         const fake::Screen& shown = Run(row.keys);
         EXPECT_EQ(fake::state.questions, std::vector<std::string>{});
@@ -225,11 +239,15 @@ TEST_F(Process, KeyTable) {
             EXPECT_EQ(shown.Row(0).substr(0, 36), "kwt needs a window of at least 80 x ");
             continue;
         }
-        const std::string status =
-            row.traceLine == -2 ? "No states: the listing" : Status(int(row.state), "");
-        EXPECT_EQ(shown.Row(StatusRow()).substr(0, 18), status.substr(0, 18));
-        EXPECT_EQ(Shown(shown, 0),
-                  row.traceLine == -2 ? Field("") : Field(Line(int(row.state), row.scroll)));
+        const bool past = row.traceLine == -3 && row.state >= nStates;
+        const std::string status = row.traceLine == -2 ? "No states: the listing"
+                                   : past ? "The trace names state 7; the listing has 4"
+                                          : Status(int(row.state), "");
+        const std::size_t compared = past ? 42 : 18;
+        EXPECT_EQ(shown.Row(StatusRow()).substr(0, compared), status.substr(0, compared));
+        EXPECT_EQ(Shown(shown, 0), row.traceLine == -2 || past
+                                       ? Field("")
+                                       : Field(Line(int(row.state), row.scroll)));
         if (row.traceLine >= 0) {
             EXPECT_EQ(Shown(shown, TraceRow()), Field(kTrace[std::size_t(row.traceLine)]));
         }

@@ -354,7 +354,7 @@ TEST_F(Terminal, ControlBytesAndEscapeSequencesShowAsText) {
                                  "\n" + lines[3] + "\n");
     dir.Write("trace.txt", lines[4] + "\n");
     for (const std::string locale : {"C.UTF-8", "C"}) {
-        Launch({25, 80, "xterm-256color", locale}, {}, "State    0 of    0: Next Token: NULL");
+        Launch({25, 80, "xterm-256color", locale}, {}, "State    0 of    0: Next Token: (none)");
         for (std::size_t line = 0; line < lines.size(); ++line) {
             const int row = line < 4 ? int(line) + 1 : kTraceRow;
             if (row == 4 && locale != "C") {
