@@ -29,6 +29,7 @@ bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute, uint32_t count, int, 
     return true;
 }
 bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute) { return true; }
+bool ConsoleShowsAttributes() { return true; }
 bool ConsoleReadEvent(ConsoleHandle, ConsoleEvent*) { return false; }
 bool ConsolePollEvent(ConsoleHandle, ConsoleEvent*) { return false; }
 bool ConsoleDiscardInput(ConsoleHandle) { return true; }

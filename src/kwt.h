@@ -210,6 +210,12 @@ void FollowPiece(ParserView& view, const TracePiece& piece, uint32_t screen);
 // Reads the whole line that starts at `offset`; `next` gets where the line
 // after it starts. False at the end of the trace.
 bool ReadTraceLine(int64_t offset, TraceLine& line, int64_t* next);
+// Reads up to `count` pieces that come right before the piece at `offset`,
+// from the trace's first line on, into `pieces`, in the trace's order; gives
+// how many.
+std::size_t ReadPiecesBefore(int64_t offset, TracePiece* pieces, std::size_t count);
+// The number, from 1, of the trace line that starts at `lineStart`.
+int64_t TraceLineNumber(int64_t lineStart);
 // Turns the view before `line` into the view after it. kwt's own format
 // also reads `screen`, the state on screen: a line that names no state
 // keeps it. Other trace kinds ignore it.
@@ -306,7 +312,10 @@ SearchOutcome SearchTrace(ConsoleHandle input, ConsoleHandle output, SearchKind 
 // The screen follows the window's size, H rows: the listing window takes
 // rows 0 to H-3, the trace line row H-2 and the status line row H-1, all 80
 // columns wide; a window 100 columns wide or more also shows the parser's
-// stack in a pane beside the listing window, after a divider in column 80.
+// stack in a pane beside the listing window, after a divider in column 80,
+// and one 40 rows high or more the trace before the step in a pane of H/4
+// rows above the trace line, under a divider row (the listing window ends
+// above it).
 // 80 x 25 is the screen kwt was made for; below 80 x 10 the window shows one
 // line that says so instead.
 constexpr int kScreenRows = 25;
@@ -344,6 +353,25 @@ void Process(ConsoleHandle input, ConsoleHandle output);
 // The tone sounded where a key cannot act.
 void BeepCannotAct();
 
+// The rows of the trace pane above the trace row: a quarter of a window of
+// 40 rows or more (a divider row above them), none in a smaller one.
+constexpr int kTracePaneWindow = 40;
+int TracePaneRows();
+
+// ---- pages: what the listing window shows besides a state's text -----------
+// The stack page: a header row, then the parser's stack from the top down,
+// one entry a row; the lines Up and Down scroll through are its entries.
+uint32_t StackPageLines();
+void ShowStackPage(ConsoleHandle output, uint16_t scroll);
+// The trace page: a header row that says where the step's line is, then
+// the steps around it, one row per piece, the step's row marked about two
+// thirds of the way down.
+void ShowTracePage(ConsoleHandle output);
+// The stack pane beside the listing window and the trace pane below it: the
+// steps just before the step on display, oldest on top.
+void ShowStackPane(ConsoleHandle output);
+void ShowTracePane(ConsoleHandle output);
+
 // ---- text: positioned output -----------------------------------------------
 constexpr std::size_t kTextfBufferSize = 128;
 
@@ -354,6 +382,10 @@ int Textf(ConsoleHandle output, int row, int column, const char* format, ...)
 #endif
     ;
 int myPuts(ConsoleHandle output, const char* text);
+// Writes `text` on a row in all 80 columns, blanked first, so that nothing
+// of an earlier screen stays behind: where the console shows a UTF-8
+// sequence as one character, a line takes fewer cells than it has bytes.
+void ShowTextRow(ConsoleHandle output, int row, const char* text);
 
 // ---- kwt: program entry, screen clearing, failure report -------------------
 constexpr std::size_t kReportSize = 1024;

@@ -37,13 +37,13 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "ZORVEX DEBUGGER: getting to the step that matters",
     "",
     "/ key: Find a text in the trace lines after this step",
-    "n key: Find the same text again, forward",
-    "N key: Find the same text backward, in the lines before this step",
+    "n key: Find the same text again, forward; N key: backward, before this step",
     "e key: Next syntax error; one error lasts until the parser shifts a real token",
     "> key: Forward to the next step where the parser enters the state on screen",
     "< key: Back to the last step before this where it entered that state",
     "g key: Go to a state by its number (as PgUp/PgDn do: not a program step)",
-    "s key: The parser's stack at this step; s again or a state key: the state",
+    "s key: The parser's stack at this step; t key: the trace around it",
+    "  the same key again, Esc or a state key: the state's text",
     "",
     "At the Find: and State: prompts on the bottom line:",
     "  type the text, Backspace erases, Enter goes, Esc cancels",
@@ -51,13 +51,13 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "A jump is one program step. The lines passed over are interpreted as if",
     "stepped through, so state, token, return state and stack are what stepping",
     "gives; Keypad - goes back to the step before the jump, Keypad + on after it.",
-    "",
     "A long search shows how much of the trace it has read; Esc stops it and",
     "leaves everything as it was. Nothing found: a beep, and the bottom line",
     "says so until the next key.",
     "",
     "Error lines: error: (kwt), ... error recovery ... (byacc), Error: (bison),",
     "and every line with syntax error in them; Syntax Error! in lemon's traces.",
+    "",
 };
 
 namespace {
@@ -72,26 +72,21 @@ constexpr int kHintGap = 2;
 constexpr char kReadLabel[] = "ReadConsoleInput";
 constexpr char kDiscardLabel[] = "FlushConsoleInputBuffer";
 constexpr char kAttributeLabel[] = "SetConsoleTextAttribute";
-// The listing window shows the state's text, or the parser's stack.
-bool stackPageShown = false;
+// What the listing window shows: the state's text or a page. Step and jump
+// keys keep a page; state keys and Esc show the state's text again.
+enum class Page { kState, kStack, kTrace };
+Page shownPage = Page::kState;
+// Esc took the listing window back to the state's text: it does not end kwt.
+bool escapeLeftPage = false;
 // Esc pressed where the window is too small for the screen: kwt ends.
 bool endAsked = false;
 
 // A state key browses the listing: the window shows the state's text again.
 void ShowState(ConsoleHandle output, uint16_t& scroll, uint32_t state) {
-    stackPageShown = false;
+    shownPage = Page::kState;
     nState = state;
     LoadLRT();
     Repaint(output, scroll);
-}
-
-// Rows of the listing window and the trace row are written in all 80
-// columns, so nothing of an earlier screen stays behind. The row is blanked
-// first: where the console shows a UTF-8 sequence as one character, a line
-// takes fewer cells than it has bytes.
-void ShowTextRow(ConsoleHandle output, int row, const char* text) {
-    Textf(output, row, 0, "%80s", "");
-    Textf(output, row, 0, "%.80s", text);
 }
 
 // Below 80 x 10 this line stands in the window instead of the screen, cut
@@ -211,140 +206,6 @@ void ShowHelp(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, Conso
     Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
 }
 
-// ---- the stack page and pane -------------------------------------------------------
-
-// The stack the shown step's view follows; a GLR parser may have several.
-StackHandle FollowedStack(const ParserView& view) {
-    return view.followed < kSplitStacksMax ? view.stacks[view.followed] : kUnknownStack;
-}
-
-// The rows the page lists: one per depth of the stack.
-uint32_t StackPageLines() { return StackDepth(FollowedStack(ShownView())); }
-
-// Rows of the listing window left for what it lists.
-int WindowRows() { return stackPageShown ? ListingRows() - 1 : ListingRows(); }
-
-// Calls show(row, state, symbol) for the entries of `stack` from the top
-// down, the first `skip` passed over, on rows from `row` up to `end`;
-// `state` is kUnknownEntry for a depth the trace never named, kNoStateEntry
-// for a symbol a lemon parser shifted with a reduction pending, which only
-// its `symbol` names (TraceTokenName). Gives the row after the last.
-template <typename Show>
-int WalkStack(StackHandle stack, uint32_t skip, int row, int end, Show show) {
-    const uint32_t depth = StackDepth(stack);
-    for (uint32_t index = 0; index < depth && row < end; ++index) {
-        const uint32_t at = depth - 1 - index;
-        const bool known = stack != kUnknownStack && StackEntryDepth(stack) == at;
-        if (index >= skip) {
-            show(row++, known ? StackState(stack) : kUnknownEntry, known ? StackSymbol(stack) : 0);
-        }
-        if (known) stack = StackBelow(stack);
-    }
-    return row;
-}
-
-void ShowStackHeader(ConsoleHandle output, const ParserView& view, StackHandle stack) {
-    char header[2 * kLineSize];
-    if (!TraceHasStacks()) {
-        std::snprintf(header, sizeof header, "%s",
-                      "No stack: kwt's own trace format does not record the parser's stack");
-    } else if (stack == kUnknownStack) {
-        std::snprintf(header, sizeof header, "%s", "The parser's stack is not known at this step");
-    } else if (view.followed > 0) {
-        std::snprintf(header, sizeof header, "Stack %u of the split parser: %u states, top first",
-                      static_cast<unsigned>(view.followed), StackDepth(stack));
-    } else {
-        std::snprintf(header, sizeof header, "The parser's stack: %u states, top first",
-                      StackDepth(stack));
-    }
-    ShowTextRow(output, 0, header);
-}
-
-// One entry: its state, the symbol that leads there, and its first item.
-void ShowStackEntry(ConsoleHandle output, int row, uint32_t state) {
-    TextLine item{};
-    const char* text = "";
-    if (ReadFirstItem(state, item)) {
-        text = item.data();
-        while (*text == ' ' || *text == '\t') ++text;
-    }
-    char line[2 * kLineSize];
-    std::snprintf(line, sizeof line, "%6u  %-20.20s  %s", state, AccessingSymbol(state), text);
-    ShowTextRow(output, row, line);
-}
-
-// The stack from the top down, `scroll` entries passed over; a depth the
-// trace never named shows as a question mark, an entry of no state as a
-// dash and its symbol.
-void ShowStackPage(ConsoleHandle output, uint16_t scroll) {
-    const ParserView& view = ShownView();
-    const StackHandle stack = FollowedStack(view);
-    ShowStackHeader(output, view, stack);
-    const auto show = [output](int at, uint32_t state, uint16_t symbol) {
-        char line[2 * kLineSize];
-        if (state == kUnknownEntry) {
-            ShowTextRow(output, at, "     ?  (a state the trace does not name)");
-        } else if (state == kNoStateEntry) {
-            std::snprintf(line, sizeof line, "%6s  %-20.20s  %s", "-", TraceTokenName(symbol),
-                          "(shifted with a reduction pending: in no state)");
-            ShowTextRow(output, at, line);
-        } else {
-            ShowStackEntry(output, at, state);
-        }
-    };
-    int row = WalkStack(stack, scroll, 1, ListingRows(), show);
-    for (; row < ListingRows(); ++row) Textf(output, row, 0, "%80s", "");
-}
-
-// A row of the pane beside the listing window: the divider in column 80,
-// then `text` in the columns from 81 to the window's right edge, blanked
-// first in runs of at most 80.
-void ShowPaneRow(ConsoleHandle output, int row, const char* text) {
-    const int width = nScreenColumns - kStackPaneColumn;
-    Text(output, row, kScreenColumns, "|");
-    for (int done = 0; done < width; done += kScreenColumns) {
-        const int run = width - done < kScreenColumns ? width - done : kScreenColumns;
-        Textf(output, row, kStackPaneColumn + done, "%*s", run, "");
-    }
-    Textf(output, row, kStackPaneColumn, "%.*s", width, text);
-}
-
-// The shown step's stack from the top down, one entry a row: its state and
-// the symbol that leads there; "..." on the last row when more entries
-// remain than rows.
-void ShowStackPane(ConsoleHandle output) {
-    const ParserView& view = ShownView();
-    const StackHandle stack = FollowedStack(view);
-    char line[2 * kLineSize];
-    if (view.followed > 0 && view.followed < kSplitStacksMax) {
-        std::snprintf(line, sizeof line, "Stack %u, top first",
-                      static_cast<unsigned>(view.followed));
-    } else {
-        std::snprintf(line, sizeof line, "%s", "Stack, top first");
-    }
-    ShowPaneRow(output, 0, line);
-    const int end = ListingRows();
-    int row = 1;
-    if (!TraceHasStacks() || stack == kUnknownStack) {
-        ShowPaneRow(output, row++, TraceHasStacks() ? "Stack not known" : "No stack recorded");
-    } else {
-        const bool cut = StackDepth(stack) > static_cast<uint32_t>(end - row);
-        const auto show = [&line, output](int at, uint32_t state, uint16_t symbol) {
-            if (state == kUnknownEntry) {
-                std::snprintf(line, sizeof line, "%5s", "?");
-            } else if (state == kNoStateEntry) {
-                std::snprintf(line, sizeof line, "%5s %s", "-", TraceTokenName(symbol));
-            } else {
-                std::snprintf(line, sizeof line, "%5u %s", state, AccessingSymbol(state));
-            }
-            ShowPaneRow(output, at, line);
-        };
-        row = WalkStack(stack, 0, row, cut ? end - 1 : end, show);
-        if (cut) ShowPaneRow(output, row++, "...");
-    }
-    for (; row < end; ++row) ShowPaneRow(output, row, "");
-}
-
 // ---- jumps -----------------------------------------------------------------------
 
 constexpr int kPromptRoom = kScreenColumns - 1;
@@ -462,10 +323,10 @@ void GoToState(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll) {
     CannotAct(output, scroll, nStates > 0 ? note : "No state: the listing has none");
 }
 
-// The stack page: `s` shows the parser's stack at the step in the listing
-// window, and again, or a state key, shows the state's text.
-void ToggleStackPage(ConsoleHandle output, uint16_t& scroll) {
-    stackPageShown = !stackPageShown;
+// `s` shows the parser's stack at the step in the listing window, `t` the
+// trace around it; the same key again shows the state's text.
+void TogglePage(ConsoleHandle output, uint16_t& scroll, Page page) {
+    shownPage = shownPage == page ? Page::kState : page;
     Repaint(output, scroll);
 }
 
@@ -481,7 +342,7 @@ void JumpToEntry(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, bo
 void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event,
                     uint16_t& scroll) {
     const char typed = event.character;
-    if (std::strchr("/nNegs<>?", typed) == nullptr || typed == '\0') {
+    if (std::strchr("/nNegst<>?", typed) == nullptr || typed == '\0') {
         ShowHintBar(output);
         return;
     }
@@ -491,7 +352,8 @@ void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& eve
     case 'N': FindAgain(input, output, scroll, SearchKind::kBackward); break;
     case 'e': Jump(input, output, scroll, SearchKind::kError); break;
     case 'g': GoToState(input, output, scroll); break;
-    case 's': ToggleStackPage(output, scroll); break;
+    case 's': TogglePage(output, scroll, Page::kStack); break;
+    case 't': TogglePage(output, scroll, Page::kTrace); break;
     case '>': JumpToEntry(input, output, scroll, true); break;
     case '<': JumpToEntry(input, output, scroll, false); break;
     case '?': ShowHelp(input, output, scroll, event); break;
@@ -499,9 +361,19 @@ void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& eve
     }
 }
 
+// Rows of the listing window left for what it lists: a page has a header row.
+int WindowRows() { return shownPage == Page::kState ? ListingRows() : ListingRows() - 1; }
+
 // Up and Down scroll what the listing window shows: a state's text until its
-// last line stands on the last row, or the stack until its bottom does.
-uint32_t WindowLines() { return stackPageShown ? StackPageLines() : nLRTLines; }
+// last line stands on the last row, or the stack until its bottom does. The
+// trace page follows the step and does not scroll.
+uint32_t WindowLines() {
+    switch (shownPage) {
+    case Page::kStack: return StackPageLines();
+    case Page::kTrace: return static_cast<uint32_t>(WindowRows());
+    default: return nLRTLines;
+    }
+}
 
 void ActOnKey(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, uint16_t& scroll) {
     const uint32_t returnState = ShownView().returnState;
@@ -569,6 +441,11 @@ void ActOnKey(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, ui
     case VirtualKey::kAdd: NextStep(output, scroll); break;
     case VirtualKey::kSubtract: PrevStep(output, scroll); break;
     case VirtualKey::kF1: ShowHelp(input, output, scroll, event); break;
+    case VirtualKey::kEscape:
+        // On a page, Esc shows the state's text again; on that text it ends kwt.
+        escapeLeftPage = shownPage != Page::kState;
+        if (escapeLeftPage) TogglePage(output, scroll, shownPage);
+        break;
     default: ActOnCharacter(input, output, event, scroll); break;
     }
 }
@@ -636,7 +513,11 @@ int nScreenRows = kScreenRows;
 int nScreenColumns = kScreenColumns;
 
 bool ScreenFits() { return nScreenColumns >= kScreenColumns && nScreenRows >= kLeastScreenRows; }
-int ListingRows() { return nScreenRows - 2; }
+int TracePaneRows() { return nScreenRows >= kTracePaneWindow ? nScreenRows / 4 : 0; }
+int ListingRows() {
+    const int pane = TracePaneRows();
+    return nScreenRows - 2 - (pane > 0 ? pane + 1 : 0);
+}
 int TraceRow() { return nScreenRows - 2; }
 int StatusRow() { return nScreenRows - 1; }
 
@@ -683,12 +564,13 @@ void ShowScreen(ConsoleHandle output, uint16_t& scroll) {
     const uint32_t rows = static_cast<uint32_t>(WindowRows());
     const uint32_t lines = WindowLines();
     if (scroll + rows > lines) scroll = static_cast<uint16_t>(lines > rows ? lines - rows : 0);
-    if (stackPageShown) {
-        ShowStackPage(output, scroll);
-    } else {
-        ShowListing(output, scroll);
+    switch (shownPage) {
+    case Page::kStack: ShowStackPage(output, scroll); break;
+    case Page::kTrace: ShowTracePage(output); break;
+    default: ShowListing(output, scroll); break;
     }
     if (nScreenColumns >= kStackPaneWindow) ShowStackPane(output);
+    ShowTracePane(output);
     ShowTextRow(output, TraceRow(), szTrace.data());
     ShowStatus(output);
 }
@@ -697,7 +579,7 @@ void Process(ConsoleHandle input, ConsoleHandle output) {
     uint16_t scroll = 0;
     lastSearch.fill('\0');
     noteShown = false;
-    stackPageShown = false;
+    shownPage = Page::kState;
     endAsked = false;
     MeasureScreen(output);
     if (!BeginSteps(output, scroll)) {
@@ -716,12 +598,13 @@ void Process(ConsoleHandle input, ConsoleHandle output) {
                 noteShown = false;
                 ShowScreen(output, scroll);
             }
+            escapeLeftPage = false;
             ActOnKey(input, output, event, scroll);
             // Let the key's release and auto-repeats pass, then drop them.
             ConsoleSleep(kKeyPauseMilliseconds);
             Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
         }
-        if (IsEscapePressed(event)) break;
+        if (IsEscapePressed(event) && !escapeLeftPage) break;
     }
     Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);
     cls(output);

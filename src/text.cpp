@@ -32,3 +32,8 @@ int myPuts(ConsoleHandle output, const char* text) {
         Checked(ConsoleWrite(output, text, std::strlen(text)), kUnit, __LINE__, "WriteConsole");
     return written ? 1 : 0;
 }
+
+void ShowTextRow(ConsoleHandle output, int row, const char* text) {
+    Textf(output, row, 0, "%80s", "");
+    Textf(output, row, 0, "%.80s", text);
+}

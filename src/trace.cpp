@@ -25,6 +25,11 @@ const TraceForms* kind = &kKindOwn.trace;
 int64_t firstLineStart = 0;
 
 bool IsShownOnly(int64_t lineStart) { return kind->skipsFirstLine && lineStart == firstLineStart; }
+
+// The lines before countedTo: countedLines - 1 of them.
+int64_t countedTo = 0;
+int64_t countedLines = 1;
+std::array<char, 64 * 1024> countBlock{};
 std::array<char, kLineHeadSize> lineHead{};
 
 constexpr char kEndOfInput[] = "$end";
@@ -183,6 +188,8 @@ bool OpenTrace(const char* path) {
     ForgetNames();
     kind = TellKind(pfileTrace);
     firstLineStart = 0;
+    countedTo = 0;
+    countedLines = 1;
     return true;
 }
 
@@ -231,6 +238,51 @@ void FollowPiece(ParserView& view, const TracePiece& piece, uint32_t screen) {
     lineHead[got] = '\0';
     line.head = lineHead.data();
     InterpretLine(view, line, screen);
+}
+
+std::size_t ReadPiecesBefore(int64_t offset, TracePiece* pieces, std::size_t count) {
+    // Line by line back from `offset`: each line's pieces are cut from its
+    // start, and those nearest `offset` fill the array from its end.
+    std::size_t found = 0;
+    TracePiece piece;
+    for (int64_t end = offset; found < count && end > firstLineStart;) {
+        const int64_t lineStart = std::max(TextLineStart(pfileTrace, end - 1), firstLineStart);
+        std::size_t inLine = 0;
+        for (int64_t at = lineStart; at < end && ReadTracePiece(at, &piece); at = piece.next) {
+            ++inLine;
+        }
+        const std::size_t kept = std::min(inLine, count - found);
+        std::size_t skipped = inLine - kept;
+        std::size_t into = count - found - kept;
+        for (int64_t at = lineStart; at < end && ReadTracePiece(at, &piece); at = piece.next) {
+            if (skipped > 0) {
+                --skipped;
+            } else {
+                pieces[into++] = piece;
+            }
+        }
+        found += kept;
+        end = lineStart;
+    }
+    std::copy(pieces + (count - found), pieces + count, pieces);
+    return found;
+}
+
+int64_t TraceLineNumber(int64_t lineStart) {
+    // Counting goes on from the line asked for last, where that lies before.
+    if (lineStart < countedTo) {
+        countedTo = 0;
+        countedLines = 1;
+    }
+    while (countedTo < lineStart) {
+        const auto want = static_cast<std::size_t>(
+            std::min<int64_t>(lineStart - countedTo, static_cast<int64_t>(countBlock.size())));
+        const std::size_t got = TextReadAt(pfileTrace, countedTo, countBlock.data(), want);
+        if (got == 0) break;
+        countedLines += std::count(countBlock.data(), countBlock.data() + got, '\n');
+        countedTo += static_cast<int64_t>(got);
+    }
+    return countedLines;
 }
 
 bool ReadTraceLine(int64_t offset, TraceLine& line, int64_t* next) {

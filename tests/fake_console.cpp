@@ -57,6 +57,7 @@ bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute attribute, uint32_t co
 bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) {
     return state.attribute = attribute, true;
 }
+bool ConsoleShowsAttributes() { return state.attributesShow; }
 
 // A resize at the front of the input leaves a blank buffer of the new size.
 static void Resize() {

@@ -43,7 +43,8 @@ inline struct State {
     Screen screen;
     int height = 25, row = 0, column = 0, beeps = 0, failingDiscards = 0;  // failing: with EBADF
     ConsoleAttribute attribute = 0x07;
-    bool systemText = true;  // false: the system has no text for error codes
+    bool systemText = true;      // false: the system has no text for error codes
+    bool attributesShow = true;  // false: a console of one look, as a dumb terminal
     std::deque<Record> input;
     std::deque<bool> answers;  // to the next questions; unanswered ones get no
     std::vector<std::string> questions;

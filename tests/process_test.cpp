@@ -132,6 +132,48 @@ TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
     EXPECT_EQ(Shown(Run(""), 24).substr(0, 18), "The trace is empty");
 }
 
+// The trace around the step: lines of one piece each but the 21st, of three. From 40 rows the pane
+// above the trace row shows the pieces before the step, oldest on top; `t` shows them on a page,
+// the step's row two thirds down and marked, and the pieces after it. A resize brings the pane and
+// takes it away.
+TEST_F(Process, TheTraceAroundTheStep) {
+    std::vector<std::string> trace, pieces;
+    for (int k = 1; k <= 30; ++k) trace.push_back("line " + std::to_string(k));
+    trace[20] = std::string(170, 'x');
+    for (const std::string& line : trace) {
+        for (std::size_t at = 0; at < line.size(); at += 80) pieces.push_back(line.substr(at, 80));
+    }
+    const auto piece = [&pieces](int k) {  // blank before the first and after the last
+        return Field(k >= 0 && k < int(pieces.size()) ? pieces[std::size_t(k)] : "");
+    };
+    const std::string steps(24, '+');  // on piece 24, "line 23"
+    for (const auto& [width, height] : {std::pair{80, 25}, {80, 40}, {120, 50}, {200, 60}}) {
+        SCOPED_TRACE(height);
+        Open({30, 23, 24, 2}, trace);
+        fake::Reset(width, height);
+        fake::state.attributesShow = height != 50;  // else a mark in column 0
+        const auto& waits = fake::Waits();
+        Run(steps + "t" + (height == 25 ? "@80x50@80x25" : "") + "\x1b");
+        const int pane = height >= 40 ? height / 4 : 0, listing = height - 2 - (pane + 1) * !!pane;
+        for (int row = listing + 1; row < height - 2; ++row) {
+            EXPECT_EQ(Shown(waits[24], row), piece(24 - (height - 2 - row)));
+        }
+        const int step = 1 + (listing - 1) * 2 / 3;
+        const fake::Screen& page = waits[25];
+        EXPECT_EQ(Shown(page, 0), Field("Trace line 23 of the file"));
+        for (int row = 1; row < listing; ++row) {
+            const bool marked = row == step && fake::state.attributesShow;
+            const std::string text = piece(24 + row - step);
+            EXPECT_EQ(Shown(page, row), row == step && !marked ? ">" + text.substr(1) : text)
+                << row;
+            EXPECT_EQ(page.At(row, 3).attribute, marked ? 0x70 : 0x07) << row;
+        }
+        if (height != 25) continue;
+        EXPECT_EQ(Shown(waits[26], 35).substr(0, 31), "-- the trace before this step -");
+        EXPECT_EQ(Shown(waits[27], 22), Shown(page, 22));
+    }
+}
+
 TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {
     constexpr int kSteps = 70000, kKept = 65535;
     std::vector<std::string> trace;

@@ -82,6 +82,9 @@ bool ConsoleFillCharacter(ConsoleHandle output, char character, uint32_t count, 
 bool ConsoleFillAttribute(ConsoleHandle output, ConsoleAttribute attribute, uint32_t count,
                           int column, int row, uint32_t* filled);
 bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute);
+// Whether text in another attribute looks different on this console (in
+// colour or in reverse video): where not, a row is marked otherwise.
+bool ConsoleShowsAttributes();
 
 // Waits for and reads one input event.
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event);

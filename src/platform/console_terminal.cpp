@@ -855,6 +855,10 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
     return true;
 }
 
+bool ConsoleShowsAttributes() {
+    return StartSession() && (has_colors() || (termattrs() & (A_REVERSE | A_BOLD)) != 0);
+}
+
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
     if (!UsableInput(input)) return Fail(EBADF);
     if (event == nullptr) return Fail(EINVAL);

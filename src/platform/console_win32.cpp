@@ -183,6 +183,8 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
     return SetConsoleTextAttribute(AsHandle(output), attribute) != 0;
 }
 
+bool ConsoleShowsAttributes() { return true; }
+
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
     AskForResizes(AsHandle(input));
     if (TakeUnreportedResize(event)) return true;

@@ -1,0 +1,235 @@
+// What the listing window shows besides a state's text, and the panes
+// around it: the parser's stack (the stack page, and the pane beside the
+// listing window from 100 columns), the trace around the step (the trace
+// page, and the pane below the listing window from 40 rows).
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "kwt.h"
+
+namespace {
+
+// ---- the stack ---------------------------------------------------------------------
+
+// The stack the shown step's view follows; a GLR parser may have several.
+StackHandle FollowedStack(const ParserView& view) {
+    return view.followed < kSplitStacksMax ? view.stacks[view.followed] : kUnknownStack;
+}
+
+// Calls show(row, state, symbol) for the entries of `stack` from the top
+// down, the first `skip` passed over, on rows from `row` up to `end`;
+// `state` is kUnknownEntry for a depth the trace never named, kNoStateEntry
+// for a symbol a lemon parser shifted with a reduction pending, which only
+// its `symbol` names (TraceTokenName). Gives the row after the last.
+template <typename Show>
+int WalkStack(StackHandle stack, uint32_t skip, int row, int end, Show show) {
+    const uint32_t depth = StackDepth(stack);
+    for (uint32_t index = 0; index < depth && row < end; ++index) {
+        const uint32_t at = depth - 1 - index;
+        const bool known = stack != kUnknownStack && StackEntryDepth(stack) == at;
+        if (index >= skip) {
+            show(row++, known ? StackState(stack) : kUnknownEntry, known ? StackSymbol(stack) : 0);
+        }
+        if (known) stack = StackBelow(stack);
+    }
+    return row;
+}
+
+void ShowStackHeader(ConsoleHandle output, const ParserView& view, StackHandle stack) {
+    char header[2 * kLineSize];
+    if (!TraceHasStacks()) {
+        std::snprintf(header, sizeof header, "%s",
+                      "No stack: kwt's own trace format does not record the parser's stack");
+    } else if (stack == kUnknownStack) {
+        std::snprintf(header, sizeof header, "%s", "The parser's stack is not known at this step");
+    } else if (view.followed > 0) {
+        std::snprintf(header, sizeof header, "Stack %u of the split parser: %u states, top first",
+                      static_cast<unsigned>(view.followed), StackDepth(stack));
+    } else {
+        std::snprintf(header, sizeof header, "The parser's stack: %u states, top first",
+                      StackDepth(stack));
+    }
+    ShowTextRow(output, 0, header);
+}
+
+// One entry: its state, the symbol that leads there, and its first item.
+void ShowStackEntry(ConsoleHandle output, int row, uint32_t state) {
+    TextLine item{};
+    const char* text = "";
+    if (ReadFirstItem(state, item)) {
+        text = item.data();
+        while (*text == ' ' || *text == '\t') ++text;
+    }
+    char line[2 * kLineSize];
+    std::snprintf(line, sizeof line, "%6u  %-20.20s  %s", state, AccessingSymbol(state), text);
+    ShowTextRow(output, row, line);
+}
+
+// ---- the trace ---------------------------------------------------------------------
+
+// The row above the trace pane.
+constexpr char kTracePaneDivider[] =
+    "-- the trace before this step ------------------------------------------------";
+
+// The pieces around the step that a page or pane shows at once.
+constexpr std::size_t kPiecesMax = 1024;
+std::array<TracePiece, kPiecesMax> pieces{};
+
+// Lines before this offset are counted for the page's header; past it the
+// header gives the byte offset instead.
+constexpr int64_t kCountedBytes = int64_t{64} << 20;
+
+// The step's line: "Trace line L of the file", or where counting the lines
+// before it would read too much, its byte offset.
+void ShowTraceHeader(ConsoleHandle output, const TracePiece& step) {
+    char header[2 * kLineSize];
+    if (step.lineStart <= kCountedBytes) {
+        std::snprintf(header, sizeof header, "Trace line %lld of the file",
+                      static_cast<long long>(TraceLineNumber(step.lineStart)));
+    } else {
+        std::snprintf(header, sizeof header, "Trace byte offset %lld",
+                      static_cast<long long>(step.lineStart));
+    }
+    ShowTextRow(output, 0, header);
+}
+
+// The step's row stands out: in reverse video where the console shows
+// attributes, else with a mark in its first column.
+void MarkRow(ConsoleHandle output, int row) {
+    if (!ConsoleShowsAttributes()) {
+        Text(output, row, 0, ">");
+        return;
+    }
+    ConsoleBufferInfo info;
+    if (!ConsoleGetBufferInfo(output, &info)) return;
+    const auto reverse = static_cast<ConsoleAttribute>(((info.attribute & 0x0F) << 4) |
+                                                       ((info.attribute >> 4) & 0x0F));
+    uint32_t filled = 0;
+    ConsoleFillAttribute(output, reverse, kScreenColumns, 0, row, &filled);
+}
+
+// Rows `first` to `end` show the pieces before the step's, the nearest on
+// the last of them, blank rows where the trace has no more.
+void ShowPiecesBefore(ConsoleHandle output, const TracePiece& step, int first, int end) {
+    const auto rows = static_cast<std::size_t>(end > first ? end - first : 0);
+    const std::size_t count =
+        ReadPiecesBefore(step.start, pieces.data(), std::min(rows, kPiecesMax));
+    int row = first;
+    for (std::size_t blank = rows - count; blank > 0; --blank) ShowTextRow(output, row++, "");
+    for (std::size_t i = 0; i < count; ++i) ShowTextRow(output, row++, pieces[i].text.data());
+}
+
+// The piece of the step on display.
+bool ReadStepPiece(TracePiece* step) { return ReadTracePiece(lTrace[sStepCursor], step); }
+
+// A row of the pane beside the listing window: the divider in column 80,
+// then `text` in the columns from 81 to the window's right edge, blanked
+// first in runs of at most 80.
+void ShowPaneRow(ConsoleHandle output, int row, const char* text) {
+    const int width = nScreenColumns - kStackPaneColumn;
+    Text(output, row, kScreenColumns, "|");
+    for (int done = 0; done < width; done += kScreenColumns) {
+        const int run = width - done < kScreenColumns ? width - done : kScreenColumns;
+        Textf(output, row, kStackPaneColumn + done, "%*s", run, "");
+    }
+    Textf(output, row, kStackPaneColumn, "%.*s", width, text);
+}
+
+}  // namespace
+
+uint32_t StackPageLines() { return StackDepth(FollowedStack(ShownView())); }
+
+// The stack from the top down, `scroll` entries passed over; a depth the
+// trace never named shows as a question mark, an entry of no state as a
+// dash and its symbol.
+void ShowStackPage(ConsoleHandle output, uint16_t scroll) {
+    const ParserView& view = ShownView();
+    const StackHandle stack = FollowedStack(view);
+    ShowStackHeader(output, view, stack);
+    const auto show = [output](int at, uint32_t state, uint16_t symbol) {
+        char line[2 * kLineSize];
+        if (state == kUnknownEntry) {
+            ShowTextRow(output, at, "     ?  (a state the trace does not name)");
+        } else if (state == kNoStateEntry) {
+            std::snprintf(line, sizeof line, "%6s  %-20.20s  %s", "-", TraceTokenName(symbol),
+                          "(shifted with a reduction pending: in no state)");
+            ShowTextRow(output, at, line);
+        } else {
+            ShowStackEntry(output, at, state);
+        }
+    };
+    int row = WalkStack(stack, scroll, 1, ListingRows(), show);
+    for (; row < ListingRows(); ++row) Textf(output, row, 0, "%80s", "");
+}
+
+// The shown step's stack from the top down, one entry a row: its state and
+// the symbol that leads there; "..." on the last row when more entries
+// remain than rows.
+void ShowStackPane(ConsoleHandle output) {
+    const ParserView& view = ShownView();
+    const StackHandle stack = FollowedStack(view);
+    char line[2 * kLineSize];
+    if (view.followed > 0 && view.followed < kSplitStacksMax) {
+        std::snprintf(line, sizeof line, "Stack %u, top first",
+                      static_cast<unsigned>(view.followed));
+    } else {
+        std::snprintf(line, sizeof line, "%s", "Stack, top first");
+    }
+    ShowPaneRow(output, 0, line);
+    const int end = ListingRows();
+    int row = 1;
+    if (!TraceHasStacks() || stack == kUnknownStack) {
+        ShowPaneRow(output, row++, TraceHasStacks() ? "Stack not known" : "No stack recorded");
+    } else {
+        const bool cut = StackDepth(stack) > static_cast<uint32_t>(end - row);
+        const auto show = [&line, output](int at, uint32_t state, uint16_t symbol) {
+            if (state == kUnknownEntry) {
+                std::snprintf(line, sizeof line, "%5s", "?");
+            } else if (state == kNoStateEntry) {
+                std::snprintf(line, sizeof line, "%5s %s", "-", TraceTokenName(symbol));
+            } else {
+                std::snprintf(line, sizeof line, "%5u %s", state, AccessingSymbol(state));
+            }
+            ShowPaneRow(output, at, line);
+        };
+        row = WalkStack(stack, 0, row, cut ? end - 1 : end, show);
+        if (cut) ShowPaneRow(output, row++, "...");
+    }
+    for (; row < end; ++row) ShowPaneRow(output, row, "");
+}
+
+void ShowTracePage(ConsoleHandle output) {
+    TracePiece step;
+    const int end = ListingRows();
+    if (!ReadStepPiece(&step)) {
+        ShowTextRow(output, 0, "The trace is empty");
+        for (int row = 1; row < end; ++row) ShowTextRow(output, row, "");
+        return;
+    }
+    ShowTraceHeader(output, step);
+    // About two-thirds down: more of what led to the step than of what follows.
+    const int stepRow = 1 + (end - 1) * 2 / 3;
+    ShowPiecesBefore(output, step, 1, stepRow);
+    ShowTextRow(output, stepRow, step.text.data());
+    MarkRow(output, stepRow);
+    TracePiece piece = step;
+    int row = stepRow + 1;
+    for (; row < end && ReadTracePiece(piece.next, &piece); ++row) {
+        ShowTextRow(output, row, piece.text.data());
+    }
+    for (; row < end; ++row) ShowTextRow(output, row, "");
+}
+
+void ShowTracePane(ConsoleHandle output) {
+    const int rows = TracePaneRows();
+    if (rows == 0) return;
+    const int divider = TraceRow() - rows - 1;
+    ShowTextRow(output, divider, kTracePaneDivider);
+    TracePiece step;
+    if (!ReadStepPiece(&step)) {
+        for (int row = divider + 1; row < TraceRow(); ++row) ShowTextRow(output, row, "");
+        return;
+    }
+    ShowPiecesBefore(output, step, divider + 1, TraceRow());
+}
