@@ -30,6 +30,7 @@ bool ConsoleFillAttribute(ConsoleHandle, ConsoleAttribute, uint32_t count, int, 
 }
 bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute) { return true; }
 bool ConsoleShowsAttributes() { return true; }
+bool (*ConsoleOneCellTest())(char32_t) { return nullptr; }
 bool ConsoleReadEvent(ConsoleHandle, ConsoleEvent*) { return false; }
 bool ConsolePollEvent(ConsoleHandle, ConsoleEvent*) { return false; }
 bool ConsoleDiscardInput(ConsoleHandle) { return true; }

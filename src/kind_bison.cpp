@@ -260,6 +260,55 @@ void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {
     }
 }
 
+// ---- locations ----------------------------------------------------------------------------
+
+// `L.C`, `L.C-E` or `L.C-L2.E`, and the `: ` after it, in a value `(LOC: VALUE)`;
+// the C++ parser may write a file name and a colon first.
+bool ReadLocation(const char* text, InputSpan* span) {
+    const char* open = std::strstr(text, " (");
+    if (open == nullptr) return false;
+    const char* p = open + 2;
+    const char* colon = std::strstr(p, ": ");
+    if (colon == nullptr) return false;
+    // A file name ends at the last colon before the numbers.
+    for (const char* q = p; q < colon; ++q) {
+        if (*q == ':') p = q + 1;
+    }
+    uint32_t first = 0;
+    uint32_t second = 0;
+    if (!ScanCount(p, &span->line) || !Take(p, ".") || !ScanCount(p, &span->column)) return false;
+    span->endLine = span->line;
+    span->endColumn = span->column;
+    if (Take(p, "-")) {
+        if (!ScanCount(p, &first)) return false;
+        if (Take(p, ".")) {
+            if (!ScanCount(p, &second)) return false;
+            span->endLine = first;
+            span->endColumn = second;
+        } else {
+            span->endColumn = first;
+        }
+    }
+    return p == colon && span->line > 0;
+}
+
+SpanLine ReadSpan(const char* head, InputSpan* span) {
+    const char* text = head;
+    Take(text, "Reading a token: ");
+    if (Take(text, "Next token is token ")) {
+        *span = InputSpan{};
+        ReadLocation(text, span);
+        return SpanLine::kLookahead;
+    }
+    if (StartsWith(text, "Now at end of input.")) {
+        *span = InputSpan{};
+        return SpanLine::kLookahead;
+    }
+    if (Take(text, "-> $$ = nterm ") && ReadLocation(text, span)) return SpanLine::kResult;
+    if (StartsWith(text, "Starting parse")) return SpanLine::kStart;
+    return SpanLine::kNone;
+}
+
 // ---- the listing -------------------------------------------------------------------------
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -413,7 +462,8 @@ bool ReadEnumEntry(const char* text, const char** name, std::size_t* length, int
 
 const Kind kKindBison{
     "bison",
-    {Recognise, FirstViewWithStack, Interpret, IsYaccErrorLine, "rror", "RROR", true, false, false},
+    {Recognise, FirstViewWithStack, Interpret, IsYaccErrorLine, "rror", "RROR", true, false, false,
+     ReadSpan},
     {IsHeader, MayMatter, false, NoteBeforeStates, nullptr, nullptr, ParseYaccItem, nullptr,
      Forget},
     ReadEnumEntry,

@@ -257,7 +257,8 @@ void Forget() { conflicts = ConflictRun{}; }
 
 const Kind kKindByacc{
     "byacc",
-    {Recognise, FirstViewWithStack, Interpret, IsYaccErrorLine, "rror", "RROR", true, false, false},
+    {Recognise, FirstViewWithStack, Interpret, IsYaccErrorLine, "rror", "RROR", true, false, false,
+     nullptr},
     {IsHeader, MayMatter, false, nullptr, NoteLine, BlockStart, ParseYaccItem, nullptr, Forget},
     nullptr,
 };

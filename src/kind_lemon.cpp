@@ -418,7 +418,7 @@ bool ParseItem(const char* line, const char** symbol, std::size_t* length) {
 
 const Kind kKindLemon{
     "lemon",
-    {Recognise, StartView, Interpret, IsErrorLine, "rror", nullptr, true, false, false},
+    {Recognise, StartView, Interpret, IsErrorLine, "rror", nullptr, true, false, false, nullptr},
     {IsHeader, MayMatter, false, nullptr, nullptr, nullptr, ParseItem, EndsStates, nullptr},
     nullptr,
 };

@@ -98,7 +98,7 @@ bool MayMatter(unsigned char first) { return first == '+'; }
 
 const Kind kKindOwn{
     "kwt",
-    {Recognise, NoView, Interpret, IsYaccErrorLine, "rror", "RROR", false, true, true},
+    {Recognise, NoView, Interpret, IsYaccErrorLine, "rror", "RROR", false, true, true, nullptr},
     {IsHeader, MayMatter, true, nullptr, nullptr, nullptr, ParseYaccItem, nullptr, nullptr},
     nullptr,
 };

@@ -19,6 +19,14 @@
 
 // ---- the rows ------------------------------------------------------------------------------
 
+// What a line says of the parser's place in its input.
+enum class SpanLine {
+    kNone,       // nothing
+    kLookahead,  // the lookahead, and where it lies (or no location: the end of input)
+    kResult,     // a reduction's result, and where it lies
+    kStart,      // a parse starts: nothing before counts
+};
+
 struct TraceForms {
     // Whether `line` is in a form only this kind writes. The first such line
     // decides a trace's kind; the kind may learn from it how it writes its
@@ -42,6 +50,9 @@ struct TraceForms {
     // Whether the first line is shown but never interpreted (kwt's own
     // format); a generator's first line is a line like any other.
     bool skipsFirstLine;
+    // What a line says of where the parser is in its input (see SpanLine);
+    // null for a kind whose traces give no locations.
+    SpanLine (*ReadSpan)(const char* head, InputSpan* span);
 };
 
 struct ListingForms {

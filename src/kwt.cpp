@@ -15,7 +15,7 @@ constexpr char kQueryLabel[] = "GetConsoleScreenBufferInfo";
 
 // What `kwt --help` prints.
 constexpr char kUsage[] =
-    "Usage: kwt TRACE LISTING HEADER\n"
+    "Usage: kwt TRACE LISTING HEADER [INPUT]\n"
     "       kwt -h | --help | --version\n"
     "\n"
     "Replays an LR parser's debug trace against its state listing, on a terminal.\n"
@@ -23,6 +23,8 @@ constexpr char kUsage[] =
     "  TRACE         the parser's debug trace (a pipe is read from a copy in $TMPDIR)\n"
     "  LISTING       the parser generator's state listing\n"
     "  HEADER        the generator's token header\n"
+    "  INPUT         the file the parser read: the i key shows where it is in it, from\n"
+    "                the locations of a bison grammar with %locations\n"
     "  -h, --help    show this text\n"
     "  --version     show kwt's version\n"
     "\n"
@@ -36,8 +38,8 @@ constexpr char kUsage[] =
     "(9, 3) the state before and after, Home and End (7, 1) the first and the last;\n"
     "Enter the step's return state; Up and Down (8, 2) scroll; / find a text, n and\n"
     "N again forward and back; e the next syntax error; > and < the next and the\n"
-    "last step that enters the state on screen; g go to a state; s the stack; F1 or\n"
-    "? help; Esc quits.\n";
+    "last step that enters the state on screen; g go to a state; s the stack, t the\n"
+    "trace, i the input around the step; F1 or ? help; Esc quits.\n";
 
 // Options may stand anywhere among the files. The first one decides: -h and
 // --help print the usage, --version the version, and any other argument
@@ -186,6 +188,12 @@ int KwtMain(int argc, char* argv[]) {
         pfileLRT = nullptr;
         return kExitNoTrace;
     }
+    if (argc > 4 && !OpenInput(argv[4])) {
+        TextClose(pfileLRT);
+        pfileLRT = nullptr;
+        CloseTrace();
+        return kExitNoInput;
+    }
 
     const bool ran = RunConsole(input, output);
 
@@ -193,6 +201,7 @@ int KwtMain(int argc, char* argv[]) {
     pfileLRT = nullptr;
     TextClose(pfileTrace);
     pfileTrace = nullptr;
+    CloseInput();
 
     if (!ran) return kExitUsage;
     RestoreConsole(input, output);

@@ -36,6 +36,7 @@ constexpr int kExitUsage = 1;  // also: no terminal, or the user stopped after a
 constexpr int kExitNoTokens = 2;
 constexpr int kExitNoListing = 3;
 constexpr int kExitNoTrace = 4;
+constexpr int kExitNoInput = 5;
 
 // A text line: one piece of a file line (see CutLinePiece), at most 80
 // characters, and a terminating zero.
@@ -210,6 +211,20 @@ void FollowPiece(ParserView& view, const TracePiece& piece, uint32_t screen);
 // Reads the whole line that starts at `offset`; `next` gets where the line
 // after it starts. False at the end of the trace.
 bool ReadTraceLine(int64_t offset, TraceLine& line, int64_t* next);
+// A stretch of the parser's input as the trace places it: lines and columns
+// from 1, the end column inclusive (as bison prints them); line 0: none.
+struct InputSpan {
+    uint32_t line = 0;
+    uint32_t column = 0;
+    uint32_t endLine = 0;
+    uint32_t endColumn = 0;
+};
+// Where in the parser's input the lookahead at the end of the trace's line
+// that holds the byte before `end` lies, and the result of the last
+// reduction by then, read back through the trace (no further than the parse's
+// start); false where no line read gave a location.
+bool FindInputSpans(int64_t end, InputSpan* lookahead, InputSpan* result);
+
 // Reads up to `count` pieces that come right before the piece at `offset`,
 // from the trace's first line on, into `pieces`, in the trace's order; gives
 // how many.
@@ -258,6 +273,17 @@ bool ScanInt32(const char*& text, int32_t* value);
 // Says on the start-up lines that `file`, `what` the user calls it, is read
 // from a copy because it could not be read twice (a pipe, say).
 void SayWhenCopied(const TextFile* file, const char* what);
+
+// ---- input: the file the parser read ---------------------------------------
+extern TextFile* pfileInput;
+
+// Opens the input; false, with a message, when it cannot be opened.
+bool OpenInput(const char* path);
+void CloseInput();
+// The path the input was opened by; "" without one.
+const char* InputName();
+// Where line `number` (from 1) of the input starts; -1 past the text's end.
+int64_t InputLineStart(uint32_t number);
 
 // ---- process: step history -------------------------------------------------
 // The ring holds at most 65,535 steps; its 16-bit indices wrap by themselves.
@@ -367,6 +393,10 @@ void ShowStackPage(ConsoleHandle output, uint16_t scroll);
 // the steps around it, one row per piece, the step's row marked about two
 // thirds of the way down.
 void ShowTracePage(ConsoleHandle output);
+// The input page: a header row with the input's name and where its
+// lookahead lies, then the input's lines around it, each with its number,
+// the lookahead's characters marked and the last reduction's underlined.
+void ShowInputPage(ConsoleHandle output);
 // The stack pane beside the listing window and the trace pane below it: the
 // steps just before the step on display, oldest on top.
 void ShowStackPane(ConsoleHandle output);

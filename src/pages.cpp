@@ -123,6 +123,135 @@ void ShowPiecesBefore(ConsoleHandle output, const TracePiece& step, int first, i
 // The piece of the step on display.
 bool ReadStepPiece(TracePiece* step) { return ReadTracePiece(lTrace[sStepCursor], step); }
 
+// ---- the input ---------------------------------------------------------------------
+
+// The attributes of the lookahead's characters (reverse video) and of the
+// last reduction's (underlined) in `normal` text.
+ConsoleAttribute Reversed(ConsoleAttribute normal) {
+    return static_cast<ConsoleAttribute>((normal & ~0xFF) | ((normal & 0x0F) << 4) |
+                                         ((normal >> 4) & 0x0F));
+}
+constexpr ConsoleAttribute kUnderline = 0x8000;
+
+// An input line's number, then its text from the cell that keeps the
+// lookahead in view.
+constexpr int kNumberColumns = 7;
+constexpr int kInputColumns = kScreenColumns - kNumberColumns;
+
+// Of a line, up to this many bytes are read.
+constexpr std::size_t kInputLineKeep = std::size_t{16} * 1024;
+std::array<char, kInputLineKeep + 1> inputLine{};
+
+// Reads line `number` of the input into inputLine, up to its line feed (a
+// CR before it dropped) or the text's end; its length, or -1 past the end.
+long ReadInputLine(uint32_t number) {
+    const int64_t start = InputLineStart(number);
+    if (start < 0) return -1;
+    const std::size_t got = TextReadAt(pfileInput, start, inputLine.data(), kInputLineKeep);
+    std::size_t length = 0;
+    while (length < got && inputLine[length] != '\n' && inputLine[length] != 0x1A) ++length;
+    if (length > 0 && length < got && inputLine[length - 1] == '\r') --length;
+    if (got == 0 && number > 1) return -1;
+    inputLine[length] = '\0';
+    return static_cast<long>(length);
+}
+
+// Calls cell(first, count, bytes, size) for each character of a line (a
+// UTF-8 sequence is one, as the lexer counts them): the cells it starts at
+// and takes as the console lays them out (a tab runs to the next multiple
+// of 8; a UTF-8 sequence takes one cell where the console shows it as one
+// character, else one a byte), and its bytes.
+template <typename Cell>
+void ForEachCharacter(const char* text, std::size_t length, Cell cell) {
+    const auto oneCell = ConsoleOneCellTest();
+    int at = 0;
+    for (std::size_t i = 0; i < length;) {
+        char32_t character = 0;
+        std::size_t size = DecodeUtf8(text + i, length - i, &character);
+        int cells = static_cast<int>(size);
+        if (size == 0) {
+            size = 1;
+            cells = ColumnsOf(static_cast<unsigned char>(text[i]), at);
+        } else if (oneCell != nullptr && oneCell(character)) {
+            cells = 1;
+        }
+        cell(at, cells, text + i, size);
+        at += cells;
+        i += size;
+    }
+}
+
+// The cell where character `column` (from 1) of the line starts; past the
+// line's end a column takes one cell.
+int CellOf(const char* text, std::size_t length, uint32_t column) {
+    uint32_t character = 1;
+    int found = -1;
+    int end = 0;
+    ForEachCharacter(text, length, [&](int at, int cells, const char*, std::size_t) {
+        if (character++ == column) found = at;
+        end = at + cells;
+    });
+    return found >= 0 ? found : end + static_cast<int>(column - character);
+}
+
+// `12.5-9`, `12.5-13.2` or `12.5`.
+void FormatSpan(const InputSpan& span, char* text, std::size_t size) {
+    if (span.endLine != span.line) {
+        std::snprintf(text, size, "%u.%u-%u.%u", span.line, span.column, span.endLine,
+                      span.endColumn);
+    } else if (span.endColumn != span.column) {
+        std::snprintf(text, size, "%u.%u-%u", span.line, span.column, span.endColumn);
+    } else {
+        std::snprintf(text, size, "%u.%u", span.line, span.column);
+    }
+}
+
+// Whether character `column` of line `line` lies in `span`.
+bool InSpan(const InputSpan& span, uint32_t line, uint32_t column) {
+    if (span.line == 0 || line < span.line || line > span.endLine) return false;
+    return (line > span.line || column >= span.column) &&
+           (line < span.endLine || column <= span.endColumn);
+}
+
+// One line of the input on `row`: its number, its cells from `first` on,
+// the lookahead's characters reversed and the reduction's underlined.
+void ShowInputLine(ConsoleHandle output, int row, uint32_t number, int first,
+                   const InputSpan& lookahead, const InputSpan& result, bool marks) {
+    const long length = ReadInputLine(number);
+    if (length < 0) {
+        ShowTextRow(output, row, "");
+        return;
+    }
+    char shown[2 * kLineSize * 4];
+    int used = std::snprintf(shown, sizeof shown, "%6u ", number);
+    const auto size = static_cast<std::size_t>(length);
+    ForEachCharacter(
+        inputLine.data(), size, [&](int at, int cells, const char* bytes, std::size_t count) {
+            if (at < first || at + cells > first + kInputColumns) return;
+            for (int i = 0; *bytes == '\t' && i < cells && used + 1 < int(sizeof shown); ++i) {
+                shown[used++] = ' ';
+            }
+            if (*bytes == '\t' || used + int(count) >= int(sizeof shown)) return;
+            std::memcpy(shown + used, bytes, count);
+            used += static_cast<int>(count);
+        });
+    shown[used] = '\0';
+    ShowTextRow(output, row, shown);
+    ConsoleBufferInfo info;
+    if (!marks || !ConsoleGetBufferInfo(output, &info)) return;
+    uint32_t column = 1;
+    ForEachCharacter(inputLine.data(), size, [&](int at, int cells, const char*, std::size_t) {
+        const bool token = InSpan(lookahead, number, column);
+        const bool reduced = InSpan(result, number, column++);
+        if ((!token && !reduced) || at < first || at + cells > first + kInputColumns) return;
+        ConsoleAttribute attribute = token ? Reversed(info.attribute) : info.attribute;
+        if (reduced) attribute = static_cast<ConsoleAttribute>(attribute | kUnderline);
+        uint32_t filled = 0;
+        ConsoleFillAttribute(output, attribute, static_cast<uint32_t>(cells),
+                             kNumberColumns + at - first, row, &filled);
+    });
+}
+
 // A row of the pane beside the listing window: the divider in column 80,
 // then `text` in the columns from 81 to the window's right edge, blanked
 // first in runs of at most 80.
@@ -219,6 +348,60 @@ void ShowTracePage(ConsoleHandle output) {
         ShowTextRow(output, row, piece.text.data());
     }
     for (; row < end; ++row) ShowTextRow(output, row, "");
+}
+
+void ShowInputPage(ConsoleHandle output) {
+    const int end = ListingRows();
+    TracePiece step;
+    InputSpan lookahead;
+    InputSpan result;
+    const bool read = ReadStepPiece(&step);
+    const bool located =
+        read && FindInputSpans(step.endsLine ? step.next : step.lineStart, &lookahead, &result);
+    char header[4 * kLineSize];
+    if (pfileInput == nullptr) {
+        std::snprintf(header, sizeof header, "%s",
+                      "No input: give kwt the file the parser read, as kwt TRACE LISTING HEADER "
+                      "INPUT");
+    } else if (!located) {
+        std::snprintf(header, sizeof header, "%s",
+                      "No location here: bison writes them where the grammar has %locations and "
+                      "the lexer sets yylloc");
+    } else {
+        char where[96] = "no lookahead";
+        if (lookahead.line > 0) {
+            char span[48];
+            FormatSpan(lookahead, span, sizeof span);
+            std::snprintf(where, sizeof where, "%.24s at %s", TokenName(ShownView()), span);
+        }
+        std::snprintf(header, sizeof header, "%s: %s", InputName(), where);
+    }
+    ShowTextRow(output, 0, header);
+    const InputSpan& focus = lookahead.line > 0 ? lookahead : result;
+    if (pfileInput == nullptr || !located || focus.line == 0) {
+        for (int row = 1; row < end; ++row) ShowTextRow(output, row, "");
+        return;
+    }
+    // The lookahead's line a third of the way down, and its characters in
+    // view: a line too long for the window shows from a cell before them.
+    const int rows = end - 1;
+    const uint32_t firstLine =
+        focus.line > uint32_t(rows / 3) ? focus.line - uint32_t(rows / 3) : 1;
+    int first = 0;
+    const long length = ReadInputLine(focus.line);
+    if (length >= 0) {
+        const auto size = static_cast<std::size_t>(length);
+        const int from = CellOf(inputLine.data(), size, focus.column);
+        const int to = CellOf(inputLine.data(), size,
+                              focus.endLine == focus.line ? focus.endColumn : focus.column);
+        if (to >= kInputColumns) first = std::max(0, from - kInputColumns / 3);
+    }
+    const bool marks = ConsoleShowsAttributes();
+    for (int row = 1; row < end; ++row) {
+        const uint32_t number = firstLine + uint32_t(row - 1);
+        ShowInputLine(output, row, number, first, lookahead, result, marks);
+        if (!marks && number == focus.line) Text(output, row, 0, ">");
+    }
 }
 
 void ShowTracePane(ConsoleHandle output) {

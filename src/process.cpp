@@ -42,7 +42,7 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "> key: Forward to the next step where the parser enters the state on screen",
     "< key: Back to the last step before this where it entered that state",
     "g key: Go to a state by its number (as PgUp/PgDn do: not a program step)",
-    "s key: The parser's stack at this step; t key: the trace around it",
+    "s key: The parser's stack at this step; t: the trace around it; i: the input",
     "  the same key again, Esc or a state key: the state's text",
     "",
     "At the Find: and State: prompts on the bottom line:",
@@ -74,7 +74,7 @@ constexpr char kDiscardLabel[] = "FlushConsoleInputBuffer";
 constexpr char kAttributeLabel[] = "SetConsoleTextAttribute";
 // What the listing window shows: the state's text or a page. Step and jump
 // keys keep a page; state keys and Esc show the state's text again.
-enum class Page { kState, kStack, kTrace };
+enum class Page { kState, kStack, kTrace, kInput };
 Page shownPage = Page::kState;
 // Esc took the listing window back to the state's text: it does not end kwt.
 bool escapeLeftPage = false;
@@ -324,7 +324,8 @@ void GoToState(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll) {
 }
 
 // `s` shows the parser's stack at the step in the listing window, `t` the
-// trace around it; the same key again shows the state's text.
+// trace around it, `i` the input under it; the same key again shows the
+// state's text.
 void TogglePage(ConsoleHandle output, uint16_t& scroll, Page page) {
     shownPage = shownPage == page ? Page::kState : page;
     Repaint(output, scroll);
@@ -342,7 +343,7 @@ void JumpToEntry(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, bo
 void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event,
                     uint16_t& scroll) {
     const char typed = event.character;
-    if (std::strchr("/nNegst<>?", typed) == nullptr || typed == '\0') {
+    if (std::strchr("/nNegsti<>?", typed) == nullptr || typed == '\0') {
         ShowHintBar(output);
         return;
     }
@@ -354,6 +355,7 @@ void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& eve
     case 'g': GoToState(input, output, scroll); break;
     case 's': TogglePage(output, scroll, Page::kStack); break;
     case 't': TogglePage(output, scroll, Page::kTrace); break;
+    case 'i': TogglePage(output, scroll, Page::kInput); break;
     case '>': JumpToEntry(input, output, scroll, true); break;
     case '<': JumpToEntry(input, output, scroll, false); break;
     case '?': ShowHelp(input, output, scroll, event); break;
@@ -370,7 +372,8 @@ int WindowRows() { return shownPage == Page::kState ? ListingRows() : ListingRow
 uint32_t WindowLines() {
     switch (shownPage) {
     case Page::kStack: return StackPageLines();
-    case Page::kTrace: return static_cast<uint32_t>(WindowRows());
+    case Page::kTrace:
+    case Page::kInput: return static_cast<uint32_t>(WindowRows());
     default: return nLRTLines;
     }
 }
@@ -567,6 +570,7 @@ void ShowScreen(ConsoleHandle output, uint16_t& scroll) {
     switch (shownPage) {
     case Page::kStack: ShowStackPage(output, scroll); break;
     case Page::kTrace: ShowTracePage(output); break;
+    case Page::kInput: ShowInputPage(output); break;
     default: ShowListing(output, scroll); break;
     }
     if (nScreenColumns >= kStackPaneWindow) ShowStackPane(output);

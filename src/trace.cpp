@@ -268,6 +268,44 @@ std::size_t ReadPiecesBefore(int64_t offset, TracePiece* pieces, std::size_t cou
     return found;
 }
 
+bool FindInputSpans(int64_t end, InputSpan* lookahead, InputSpan* result) {
+    // Lines back from the step's, no more of them than a parse's usual
+    // stretch between two tokens.
+    constexpr uint32_t kLinesBack = 20000;
+    *lookahead = InputSpan{};
+    *result = InputSpan{};
+    if (pfileTrace == nullptr || kind->ReadSpan == nullptr) return false;
+    bool lookaheadKnown = false;
+    bool resultKnown = false;
+    bool located = false;
+    for (uint32_t lines = 0; lines < kLinesBack && end > firstLineStart; ++lines) {
+        const int64_t start = std::max(TextLineStart(pfileTrace, end - 1), firstLineStart);
+        const auto want =
+            static_cast<std::size_t>(std::min<int64_t>(end - start, kLineHeadSize - 1));
+        const std::size_t got = TextReadAt(pfileTrace, start, lineHead.data(), want);
+        lineHead[got] = '\0';
+        lineHead[std::strcspn(lineHead.data(), "\r\n")] = '\0';
+        InputSpan span;
+        switch (kind->ReadSpan(lineHead.data(), &span)) {
+        case SpanLine::kLookahead:
+            if (!lookaheadKnown) *lookahead = span;
+            lookaheadKnown = true;
+            located = located || span.line > 0;
+            break;
+        case SpanLine::kResult:
+            if (!resultKnown) *result = span;
+            resultKnown = true;
+            located = true;
+            break;
+        case SpanLine::kStart: return located;
+        default: break;
+        }
+        if (lookaheadKnown && resultKnown) break;
+        end = start;
+    }
+    return located;
+}
+
 int64_t TraceLineNumber(int64_t lineStart) {
     // Counting goes on from the line asked for last, where that lies before.
     if (lineStart < countedTo) {

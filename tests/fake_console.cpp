@@ -58,6 +58,7 @@ bool ConsoleSetAttribute(ConsoleHandle, ConsoleAttribute attribute) {
     return state.attribute = attribute, true;
 }
 bool ConsoleShowsAttributes() { return state.attributesShow; }
+bool (*ConsoleOneCellTest())(char32_t) { return nullptr; }
 
 // A resize at the front of the input leaves a blank buffer of the new size.
 static void Resize() {

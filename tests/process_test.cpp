@@ -172,6 +172,12 @@ TEST_F(Process, TheTraceAroundTheStep) {
         EXPECT_EQ(Shown(waits[26], 35).substr(0, 31), "-- the trace before this step -");
         EXPECT_EQ(Shown(waits[27], 22), Shown(page, 22));
     }
+    // A trace without locations: the input page says how to get them.
+    Open({30, 23, 24, 2}, trace);
+    ASSERT_TRUE(OpenInput(dir.Write("input", "x\n").c_str()));
+    Run("i\x1b");
+    EXPECT_EQ(Shown(fake::Waits()[1], 0).substr(0, 17), "No location here:");
+    CloseInput();
 }
 
 TEST_F(Process, TheRingKeepsTheNewest65535StepsAcrossTheWrap) {

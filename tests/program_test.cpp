@@ -40,7 +40,7 @@ struct ProgramRow {
 };
 
 const std::string kHelp =
-    "Usage: kwt TRACE LISTING HEADER\n       kwt -h | --help | --version\n...";
+    "Usage: kwt TRACE LISTING HEADER [INPUT]\n       kwt -h | --help | --version\n...";
 const ProgramRow kProgramRows[] = {
     {"", 1, kUsage, ""},
     {"$T $L", 1, kUsage, ""},
@@ -63,8 +63,10 @@ const ProgramRow kProgramRows[] = {
     {"$D $L $H", 4, kIndexed, "Is a directory"},
     {"$D $H $H", 4, kBanner + "Reading the state file...\nState    0\n", "No states found in "},
     // No terminal: one line says so, before the key loop.
-    {"$T $L $H extra", 1, kIndexed + "NULL handle, process error\n",
+    {"$T $L $H $T", 1, kIndexed + "NULL handle, process error\n",
      "kwt: standard output is not a terminal: kwt needs one for its screen\n"},
+    {"$T $L $H $D/absent.in", 5, kIndexed,
+     "Cannot open the parser's input file: No such file or directory\nkwt: $D/absent.in: No"},
     // Pipes are read from copies, so that search and stepping back can go back in them.
     {"<(cat $T; head -c 70000 /dev/zero) <(cat $L) $H", 1,
      kBanner + "The state file is a pipe: read from a copy (270 bytes)\nReading the state file...\n"
@@ -258,6 +260,11 @@ const KeyForm kKeyForms[] = {
     {"stack page", "s", "State    1", 0,
      "No stack: kwt's own trace format does not record the parser's stack"},
     {"the state again", "s", "State    1", 0, StateHeader(1)},
+    {"trace page", "t", "State    1", 0, "Trace line 2 of the file"},
+    {"Esc leaves a page", "\x1b", "State    1", 0, StateHeader(1)},
+    {"input page", "i", "State    1", 0,
+     "No input: give kwt the file the parser read, as kwt TRACE LISTING HEADER INPUT"},
+    {"the state again", "i", "State    1", 0, StateHeader(1)},
 };
 
 TEST_F(Terminal, KeyForms) {

@@ -367,6 +367,44 @@ TEST(RealTraces, EveryStepShowsWhatTheTraceSaysBothWays) {
     }
 }
 
+// A parse with errors, a tab, a UTF-8 name and a line longer than the window, by bison's C and C++
+// parsers with %locations: at every step the input page marks the lookahead's characters, which
+// the trace prints as the token's value (a character token is its name).
+TEST(RealTraces, TheInputPageMarksTheLookahead) {
+    const TempDir dir;
+    const Generator located[] = {
+        {"located", "cp $E/locations/calc.y . && bison -t -v -d calc.y && cc -o calc calc.tab.c",
+         "calc.output", "calc.tab.h", "2>"},
+        {"located_cc",
+         "cp $E/locations/calc.yy . && bison -t -v -d calc.yy && c++ -o calc calc.tab.cc",
+         "calc.output", "calc.tab.hh", "2>"}};
+    for (const Generator& made : located) {
+        const TraceFiles files = RealTrace(dir, made, "locations/errors.in");
+        OpenFiles(files);
+        ASSERT_TRUE(OpenInput(KWT_EXAMPLES_DIR "/locations/errors.in"));
+        std::ifstream in(files.trace);
+        static const std::regex next(R"(^Next token is token ('(.)'|\S+) \([\d.-]+: (.*)\)$)");
+        std::smatch m;
+        std::string want;
+        uint16_t scroll = 0;
+        BeginSteps(fake::Output(), scroll);
+        for (std::string line; std::getline(in, line); NextStep(fake::Output(), scroll)) {
+            if (std::regex_match(line, m, next)) want = m[2].matched ? m[2] : m[3];
+            if (line == "Now at end of input." || line.find("\"end of file\"") == 20) want.clear();
+            ShowInputPage(fake::Output());
+            std::string marked;
+            for (int row = 1; row < ListingRows(); ++row) {
+                for (int column = 0; column < 80; ++column) {
+                    const fake::Cell cell = fake::Now().At(row, column);
+                    if ((cell.attribute & 0xFF) == 0x70) marked += char(cell.character);
+                }
+            }
+            ASSERT_EQ(marked, want) << made.name << ": " << line;
+        }
+        CloseInput();
+    }
+}
+
 // kwt's own trace. Line 7 is three pieces: "split" straddles the first two and so lies in no
 // piece, "after" is in the third. Line 10 ends in CR LF; line 11, an error, is two pieces. Two
 // matches of alpha cannot be seen: one after a NUL byte, one past 0x1A.

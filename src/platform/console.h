@@ -85,6 +85,9 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute);
 // Whether text in another attribute looks different on this console (in
 // colour or in reverse video): where not, a row is marked otherwise.
 bool ConsoleShowsAttributes();
+// Which UTF-8 characters this console shows in one cell each (see
+// LayOutRow); null where every byte takes a cell of its own.
+bool (*ConsoleOneCellTest())(char32_t character);
 
 // Waits for and reads one input event.
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event);

@@ -182,7 +182,18 @@ Style MonochromeStyle(int foreground, int background) {
     return style;
 }
 
+// The Windows console's underline bit.
+constexpr ConsoleAttribute kUnderlineBit = 0x8000;
+
+Style ColourStyleFor(ConsoleAttribute attribute);
+
 Style StyleFor(ConsoleAttribute attribute) {
+    Style style = ColourStyleFor(attribute);
+    if ((attribute & kUnderlineBit) != 0) style.attributes |= A_UNDERLINE;
+    return style;
+}
+
+Style ColourStyleFor(ConsoleAttribute attribute) {
     const int byte = attribute & 0xFF;
     if (byte == kDefaultAttribute) return Style{};
     const int foreground = byte & 0x0F;
@@ -853,6 +864,10 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
     if (!UsableOutput(output)) return Fail(EBADF);
     currentAttribute = attribute;
     return true;
+}
+
+bool (*ConsoleOneCellTest())(char32_t character) {
+    return StartSession() && utf8Locale ? ShowsInOneCell : nullptr;
 }
 
 bool ConsoleShowsAttributes() {

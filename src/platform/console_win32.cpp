@@ -185,6 +185,9 @@ bool ConsoleSetAttribute(ConsoleHandle output, ConsoleAttribute attribute) {
 
 bool ConsoleShowsAttributes() { return true; }
 
+// The console shows each byte in a cell of its own: its code page's glyph.
+bool (*ConsoleOneCellTest())(char32_t) { return nullptr; }
+
 bool ConsoleReadEvent(ConsoleHandle input, ConsoleEvent* event) {
     AskForResizes(AsHandle(input));
     if (TakeUnreportedResize(event)) return true;
