@@ -217,6 +217,13 @@ void ReadGlrLine(ParserView& view, const char* text) {
             view.stacks[other] = KeptStack(view, number);
             if (view.followed == number) view.followed = static_cast<uint8_t>(other);
         }
+    } else if (Take(text, "Merging stack ")) {
+        // Stack N reached a state another stack holds: it is gone, and the
+        // parse goes on in that one.
+        if (ScanCount(text, &number) && Take(text, " into stack ") && ScanCount(text, &other) &&
+            view.followed == number) {
+            FollowNamedStack(view, other);
+        }
     } else if (StartsWith(text, "Returning to deterministic operation.")) {
         FollowStack(view, 0);
     }

@@ -43,12 +43,16 @@ void ShowStackHeader(ConsoleHandle output, const ParserView& view, StackHandle s
                       "No stack: kwt's own trace format does not record the parser's stack");
     } else if (stack == kUnknownStack) {
         std::snprintf(header, sizeof header, "%s", "The parser's stack is not known at this step");
-    } else if (view.followed > 0) {
-        std::snprintf(header, sizeof header, "Stack %u of the split parser: %u states, top first",
-                      static_cast<unsigned>(view.followed), StackDepth(stack));
     } else {
-        std::snprintf(header, sizeof header, "The parser's stack: %u states, top first",
-                      StackDepth(stack));
+        const uint32_t depth = StackDepth(stack);
+        const char* states = depth == 1 ? "state" : "states";
+        if (view.followed > 0) {
+            std::snprintf(header, sizeof header, "Stack %u of the split parser: %u %s, top first",
+                          static_cast<unsigned>(view.followed), depth, states);
+        } else {
+            std::snprintf(header, sizeof header, "The parser's stack: %u %s, top first", depth,
+                          states);
+        }
     }
     ShowTextRow(output, 0, header);
 }

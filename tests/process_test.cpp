@@ -130,6 +130,9 @@ TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
     }
     Open({30, 3, 4, 2}, {});
     EXPECT_EQ(Shown(Run(""), 24).substr(0, 18), "The trace is empty");
+    Open({30, 3, 4, 2}, {"Starting parse", "Entering state 1"});
+    Run("+s\x1b");
+    EXPECT_EQ(Shown(fake::Waits()[2], 0), Field("The parser's stack: 1 state, top first"));
 }
 
 // The trace around the step: lines of one piece each but the 21st, of three. From 40 rows the pane

@@ -195,6 +195,11 @@ const FormatRow kFormatRows[] = {
      kStill},
     {'t', kBison + "Next token is token \"==\" (x)", "2 back 1 token 261 \"==\""},
     {'t', kBison + "Reading a token: Next token is token \"==\" (x)", "2 back 1 token 261 \"==\""},
+    // A merged stack is gone: the view follows the one it merged into.
+    {'t',
+     kBison + "Entering state 5\nSplitting off stack 1 from 0.\nStack 1 Entering state 6\n"
+              "Merging stack 1 into stack 0.",
+     "5 back 6 token 11 (none) [5]"},
     {'t', kBison + "Next token is token \"a\\\"b\" (x)", "2 back 1 token 262 \"a\\\"b\""},
     {'t', kBison + "Next token is token == (x)", "2 back 1 token 261 =="},
     {'t', kBison + "Next token is token '(' ())", "2 back 1 token 40 '('"},
