@@ -47,6 +47,25 @@ void CloseInput() {
 
 const char* InputName() { return pfileInput != nullptr ? szInputName.data() : ""; }
 
+uint32_t InputLineCount() {
+    if (pfileInput == nullptr || nMarks == 0) return 0;
+    // From the last line start known: its line feeds, and a last line
+    // without one.
+    uint32_t lines = static_cast<uint32_t>(nMarks - 1) * kLinesPerMark;
+    char last = '\n';
+    for (int64_t at = lMarks[nMarks - 1];;) {
+        const std::size_t got = TextReadAt(pfileInput, at, block.data(), block.size());
+        const auto* mark = static_cast<const char*>(std::memchr(block.data(), 0x1A, got));
+        const std::size_t text =
+            mark != nullptr ? static_cast<std::size_t>(mark - block.data()) : got;
+        lines += static_cast<uint32_t>(std::count(block.data(), block.data() + text, '\n'));
+        if (text > 0) last = block[text - 1];
+        if (text < block.size()) break;
+        at += static_cast<int64_t>(text);
+    }
+    return last == '\n' ? lines : lines + 1;
+}
+
 int64_t InputLineStart(uint32_t number) {
     if (pfileInput == nullptr || number == 0 || nMarks == 0) return -1;
     const std::size_t mark = std::min<std::size_t>((number - 1) / kLinesPerMark, nMarks - 1);

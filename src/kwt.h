@@ -284,6 +284,8 @@ void CloseInput();
 const char* InputName();
 // Where line `number` (from 1) of the input starts; -1 past the text's end.
 int64_t InputLineStart(uint32_t number);
+// The number of lines of the input: a last line without a line feed counts.
+uint32_t InputLineCount();
 
 // ---- process: step history -------------------------------------------------
 // The ring holds at most 65,535 steps; its 16-bit indices wrap by themselves.
@@ -392,11 +394,22 @@ void ShowStackPage(ConsoleHandle output, uint16_t scroll);
 // The trace page: a header row that says where the step's line is, then
 // the steps around it, one row per piece, the step's row marked about two
 // thirds of the way down.
-void ShowTracePage(ConsoleHandle output);
+// `top` is where its first row starts; negative: around the step.
+void ShowTracePage(ConsoleHandle output, int64_t top);
+// PgUp and PgDn move a page by a window less one row, Home and End to its
+// top and its bottom.
+enum class PageMove { kBack, kOn, kFirst, kLast };
+// Where the trace page's first row starts after `move` from `top`; -1
+// where it cannot move that way.
+int64_t MoveTracePage(int64_t top, PageMove move);
 // The input page: a header row with the input's name and where its
 // lookahead lies, then the input's lines around it, each with its number,
 // the lookahead's characters marked and the last reduction's underlined.
-void ShowInputPage(ConsoleHandle output);
+// `top` is its first line; 0: around the lookahead.
+void ShowInputPage(ConsoleHandle output, uint32_t top);
+// The input page's first line after `move` from `top`; 0 where it cannot
+// move that way.
+uint32_t MoveInputPage(uint32_t top, PageMove move);
 // The stack pane beside the listing window and the trace pane below it: the
 // steps just before the step on display, oldest on top.
 void ShowStackPane(ConsoleHandle output);

@@ -127,6 +127,10 @@ void ShowPiecesBefore(ConsoleHandle output, const TracePiece& step, int first, i
 // The piece of the step on display.
 bool ReadStepPiece(TracePiece* step) { return ReadTracePiece(lTrace[sStepCursor], step); }
 
+// The trace page's row of the step, around it: about two-thirds down, so
+// that more shows of what led to the step than of what follows.
+int StepRow() { return 1 + (ListingRows() - 1) * 2 / 3; }
+
 // ---- the input ---------------------------------------------------------------------
 
 // The attributes of the lookahead's characters (reverse video) and of the
@@ -215,6 +219,26 @@ bool InSpan(const InputSpan& span, uint32_t line, uint32_t column) {
     if (span.line == 0 || line < span.line || line > span.endLine) return false;
     return (line > span.line || column >= span.column) &&
            (line < span.endLine || column <= span.endColumn);
+}
+
+// The first line the page shows around `focus`: it stands a third down.
+uint32_t FirstLineAround(const InputSpan& focus) {
+    const auto third = static_cast<uint32_t>((ListingRows() - 1) / 3);
+    return focus.line > third ? focus.line - third : 1;
+}
+
+// The input's lines the page shows around the step: the first, or 0 where
+// the page shows none.
+uint32_t InputPageFirstLine() {
+    TracePiece step;
+    InputSpan lookahead;
+    InputSpan result;
+    if (pfileInput == nullptr || !ReadStepPiece(&step) ||
+        !FindInputSpans(step.endsLine ? step.next : step.lineStart, &lookahead, &result)) {
+        return 0;
+    }
+    const InputSpan& focus = lookahead.line > 0 ? lookahead : result;
+    return focus.line > 0 ? FirstLineAround(focus) : 0;
 }
 
 // One line of the input on `row`: its number, its cells from `first` on,
@@ -332,7 +356,7 @@ void ShowStackPane(ConsoleHandle output) {
     for (; row < end; ++row) ShowPaneRow(output, row, "");
 }
 
-void ShowTracePage(ConsoleHandle output) {
+void ShowTracePage(ConsoleHandle output, int64_t top) {
     TracePiece step;
     const int end = ListingRows();
     if (!ReadStepPiece(&step)) {
@@ -341,20 +365,73 @@ void ShowTracePage(ConsoleHandle output) {
         return;
     }
     ShowTraceHeader(output, step);
-    // About two-thirds down: more of what led to the step than of what follows.
-    const int stepRow = 1 + (end - 1) * 2 / 3;
-    ShowPiecesBefore(output, step, 1, stepRow);
-    ShowTextRow(output, stepRow, step.text.data());
-    MarkRow(output, stepRow);
-    TracePiece piece = step;
-    int row = stepRow + 1;
-    for (; row < end && ReadTracePiece(piece.next, &piece); ++row) {
+    int row = 1;
+    if (top < 0) {
+        // About two-thirds down: more of what led to the step than of what follows.
+        row = StepRow();
+        ShowPiecesBefore(output, step, 1, row);
+        top = step.start;
+    }
+    TracePiece piece;
+    for (int64_t at = top; row < end && ReadTracePiece(at, &piece); at = piece.next, ++row) {
         ShowTextRow(output, row, piece.text.data());
+        if (piece.start == step.start) MarkRow(output, row);
     }
     for (; row < end; ++row) ShowTextRow(output, row, "");
 }
 
-void ShowInputPage(ConsoleHandle output) {
+int64_t MoveTracePage(int64_t top, PageMove move) {
+    const int rows = ListingRows() - 1;
+    TracePiece step;
+    if (rows < 1 || !ReadStepPiece(&step)) return -1;
+    const auto before = static_cast<std::size_t>(std::min(StepRow() - 1, int(kPiecesMax)));
+    if (top < 0) {
+        // The piece on the page's first row, where the trace has one there.
+        const std::size_t count = ReadPiecesBefore(step.start, pieces.data(), before);
+        top = count > 0 ? pieces[0].start : step.start;
+    }
+    // The last page puts the trace's last piece on the last row.
+    const auto window = static_cast<std::size_t>(std::min(rows, int(kPiecesMax)));
+    const std::size_t tail = ReadPiecesBefore(TextLength(pfileTrace), pieces.data(), window);
+    const int64_t last = tail > 0 ? pieces[0].start : FirstLineStart();
+    int64_t moved = top;
+    switch (move) {
+    case PageMove::kFirst: moved = FirstLineStart(); break;
+    case PageMove::kLast: moved = std::max(last, FirstLineStart()); break;
+    case PageMove::kBack:
+        if (ReadPiecesBefore(top, pieces.data(), window - 1) > 0) moved = pieces[0].start;
+        break;
+    case PageMove::kOn: {
+        TracePiece piece;
+        for (int i = 0; i < rows - 1 && ReadTracePiece(moved, &piece); ++i) moved = piece.next;
+        moved = std::min(moved, last);
+        break;
+    }
+    }
+    const bool forward = move == PageMove::kOn || move == PageMove::kLast;
+    if (forward) return moved > top ? moved : -1;
+    return moved < top ? moved : -1;
+}
+
+uint32_t MoveInputPage(uint32_t top, PageMove move) {
+    const int rows = ListingRows() - 1;
+    const uint32_t first = top > 0 ? top : InputPageFirstLine();
+    if (first == 0 || rows < 1) return 0;
+    const uint32_t lines = InputLineCount();
+    const uint32_t last = lines > uint32_t(rows) ? lines - uint32_t(rows) + 1 : 1;
+    uint32_t moved = first;
+    switch (move) {
+    case PageMove::kFirst: moved = 1; break;
+    case PageMove::kLast: moved = last; break;
+    case PageMove::kBack:
+        moved = first > uint32_t(rows - 1) ? first - uint32_t(rows - 1) : 1;
+        break;
+    case PageMove::kOn: moved = std::min(first + uint32_t(rows - 1), std::max(last, first)); break;
+    }
+    return moved == first ? 0 : moved;
+}
+
+void ShowInputPage(ConsoleHandle output, uint32_t top) {
     const int end = ListingRows();
     TracePiece step;
     InputSpan lookahead;
@@ -386,11 +463,10 @@ void ShowInputPage(ConsoleHandle output) {
         for (int row = 1; row < end; ++row) ShowTextRow(output, row, "");
         return;
     }
-    // The lookahead's line a third of the way down, and its characters in
-    // view: a line too long for the window shows from a cell before them.
-    const int rows = end - 1;
-    const uint32_t firstLine =
-        focus.line > uint32_t(rows / 3) ? focus.line - uint32_t(rows / 3) : 1;
+    // The lookahead's line a third of the way down (or the lines from
+    // `top`), and its characters in view: a line too long for the window
+    // shows from a cell before them.
+    const uint32_t firstLine = top > 0 ? top : FirstLineAround(focus);
     int first = 0;
     const long length = ReadInputLine(focus.line);
     if (length >= 0) {

@@ -1,5 +1,6 @@
 // The browsing screen, the key loop with its help screen, and the page that
 // shows the parser's stack.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -57,7 +58,7 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "",
     "Error lines: error: (kwt), ... error recovery ... (byacc), Error: (bison),",
     "and every line with syntax error in them; Syntax Error! in lemon's traces.",
-    "",
+    "On a page (s, t, i): PgUp/PgDn move it a window, Home/End to its top, bottom",
 };
 
 namespace {
@@ -78,6 +79,11 @@ enum class Page { kState, kStack, kTrace, kInput };
 Page shownPage = Page::kState;
 // Esc took the listing window back to the state's text: it does not end kwt.
 bool escapeLeftPage = false;
+// Where PgUp, PgDn, Home and End moved the trace page (its first row's
+// piece) and the input page (its first line); until then, and after each
+// step, they show what is around the step.
+int64_t tracePageTop = -1;
+uint32_t inputPageTop = 0;
 // Esc pressed where the window is too small for the screen: kwt ends.
 bool endAsked = false;
 
@@ -378,8 +384,53 @@ uint32_t WindowLines() {
     }
 }
 
+// On a page, PgUp and PgDn move it by a window less one row, Home and End to
+// its top and its bottom; true where `key` is one of them.
+bool MovePage(ConsoleHandle output, uint16_t& scroll, uint16_t key) {
+    PageMove move = PageMove::kBack;
+    switch (key) {
+    case VirtualKey::kPageUp:
+    case VirtualKey::kNumpad9: move = PageMove::kBack; break;
+    case VirtualKey::kPageDown:
+    case VirtualKey::kNumpad3: move = PageMove::kOn; break;
+    case VirtualKey::kHome:
+    case VirtualKey::kNumpad7: move = PageMove::kFirst; break;
+    case VirtualKey::kEnd:
+    case VirtualKey::kNumpad1: move = PageMove::kLast; break;
+    default: return false;
+    }
+    bool moved = false;
+    if (shownPage == Page::kStack) {
+        const auto rows = static_cast<uint32_t>(WindowRows());
+        const uint32_t lines = WindowLines();
+        const uint32_t bottom = lines > rows ? lines - rows : 0;
+        uint32_t to = scroll;
+        if (move == PageMove::kBack) to = scroll > rows - 1 ? scroll - (rows - 1) : 0;
+        if (move == PageMove::kOn) to = std::min(scroll + rows - 1, bottom);
+        if (move == PageMove::kFirst) to = 0;
+        if (move == PageMove::kLast) to = bottom;
+        moved = to != scroll;
+        scroll = static_cast<uint16_t>(to);
+    } else if (shownPage == Page::kTrace) {
+        const int64_t top = MoveTracePage(tracePageTop, move);
+        moved = top >= 0;
+        if (moved) tracePageTop = top;
+    } else {
+        const uint32_t top = MoveInputPage(inputPageTop, move);
+        moved = top > 0;
+        if (moved) inputPageTop = top;
+    }
+    if (moved) {
+        ShowScreen(output, scroll);
+    } else {
+        BeepCannotAct();
+    }
+    return true;
+}
+
 void ActOnKey(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event, uint16_t& scroll) {
     const uint32_t returnState = ShownView().returnState;
+    if (shownPage != Page::kState && MovePage(output, scroll, event.virtualKey)) return;
     switch (event.virtualKey) {
     case VirtualKey::kEnter:
         if (returnState != nState) {
@@ -546,6 +597,8 @@ bool TakeResize(ConsoleHandle output) {
 
 void Repaint(ConsoleHandle output, uint16_t& scroll) {
     scroll = 0;
+    tracePageTop = -1;
+    inputPageTop = 0;
     ShowScreen(output, scroll);
 }
 
@@ -569,8 +622,8 @@ void ShowScreen(ConsoleHandle output, uint16_t& scroll) {
     if (scroll + rows > lines) scroll = static_cast<uint16_t>(lines > rows ? lines - rows : 0);
     switch (shownPage) {
     case Page::kStack: ShowStackPage(output, scroll); break;
-    case Page::kTrace: ShowTracePage(output); break;
-    case Page::kInput: ShowInputPage(output); break;
+    case Page::kTrace: ShowTracePage(output, tracePageTop); break;
+    case Page::kInput: ShowInputPage(output, inputPageTop); break;
     default: ShowListing(output, scroll); break;
     }
     if (nScreenColumns >= kStackPaneWindow) ShowStackPane(output);

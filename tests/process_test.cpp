@@ -133,6 +133,14 @@ TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
     Open({30, 3, 4, 2}, {"Starting parse", "Entering state 1"});
     Run("+s\x1b");
     EXPECT_EQ(Shown(fake::Waits()[2], 0), Field("The parser's stack: 1 state, top first"));
+    // The stack page: PgDn a window less one row on, End to the bottom, PgUp and Home back.
+    std::string stack = "Stack now";
+    for (int k = 0; k <= 60; ++k) stack += " " + std::to_string(k);
+    Open({30, 3, 4, 2}, {"Starting parse", stack});
+    Run("+++s}]{[\x1b");
+    for (const auto& [wait, top] : {std::pair{4, 60}, {5, 39}, {6, 21}, {7, 42}, {8, 60}}) {
+        EXPECT_EQ(std::stoi(Shown(fake::Waits()[std::size_t(wait)], 1).substr(0, 6)), top) << wait;
+    }
 }
 
 // The trace around the step: lines of one piece each but the 21st, of three. From 40 rows the pane
@@ -141,7 +149,7 @@ TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
 // takes it away.
 TEST_F(Process, TheTraceAroundTheStep) {
     std::vector<std::string> trace, pieces;
-    for (int k = 1; k <= 30; ++k) trace.push_back("line " + std::to_string(k));
+    for (int k = 1; k <= 100; ++k) trace.push_back("line " + std::to_string(k));
     trace[20] = std::string(170, 'x');
     for (const std::string& line : trace) {
         for (std::size_t at = 0; at < line.size(); at += 80) pieces.push_back(line.substr(at, 80));
@@ -156,7 +164,8 @@ TEST_F(Process, TheTraceAroundTheStep) {
         fake::Reset(width, height);
         fake::state.attributesShow = height != 50;  // else a mark in column 0
         const auto& waits = fake::Waits();
-        Run(steps + "t" + (height == 25 ? "@80x50@80x25" : "") + "\x1b");
+        // On the page: PgDn, End (the trace's last piece on the last row), Home, PgUp (a beep).
+        Run(steps + "t" + (height == 25 ? "@80x50@80x25" : "") + "}][{" + "\x1b");
         const int pane = height >= 40 ? height / 4 : 0, listing = height - 2 - (pane + 1) * !!pane;
         for (int row = listing + 1; row < height - 2; ++row) {
             EXPECT_EQ(Shown(waits[24], row), piece(24 - (height - 2 - row)));
@@ -171,6 +180,12 @@ TEST_F(Process, TheTraceAroundTheStep) {
                 << row;
             EXPECT_EQ(page.At(row, 3).attribute, marked ? 0x70 : 0x07) << row;
         }
+        const std::size_t moves = height == 25 ? 28 : 26;
+        const int rows = listing - 1, last = int(pieces.size()) - rows;
+        EXPECT_EQ(Shown(waits[moves], 1), piece(std::min(std::max(25 - step, 0) + rows - 1, last)));
+        EXPECT_EQ(Shown(waits[moves + 1], listing - 1), piece(int(pieces.size()) - 1)) << "End";
+        EXPECT_EQ(Shown(waits[moves + 2], 1), piece(0)) << "Home";
+        EXPECT_EQ(fake::state.beeps, 1);
         if (height != 25) continue;
         EXPECT_EQ(Shown(waits[26], 35).substr(0, 31), "-- the trace before this step -");
         EXPECT_EQ(Shown(waits[27], 22), Shown(page, 22));
@@ -180,6 +195,17 @@ TEST_F(Process, TheTraceAroundTheStep) {
     ASSERT_TRUE(OpenInput(dir.Write("input", "x\n").c_str()));
     Run("i\x1b");
     EXPECT_EQ(Shown(fake::Waits()[1], 0).substr(0, 17), "No location here:");
+    CloseInput();
+    // With one: its line a third down; PgDn, End, Home and PgUp (a beep) move the page.
+    Open({30, 23, 24, 2}, {"Starting parse", "Next token is token IDENT (50.1-3: abc)"});
+    std::string input;
+    for (int k = 1; k <= 100; ++k) input += "line " + std::to_string(k) + "\n";
+    ASSERT_TRUE(OpenInput(dir.Write("input", input).c_str()));
+    Run("+i}][{\x1b\x1b");
+    for (const auto& [wait, first] : {std::pair{2, 43}, {3, 64}, {4, 79}, {5, 1}, {6, 1}}) {
+        EXPECT_EQ(std::stoi(Shown(fake::Waits()[std::size_t(wait)], 1).substr(0, 6)), first);
+    }
+    EXPECT_EQ(fake::state.beeps, 1);
     CloseInput();
 }
 

@@ -391,7 +391,7 @@ TEST(RealTraces, TheInputPageMarksTheLookahead) {
         for (std::string line; std::getline(in, line); NextStep(fake::Output(), scroll)) {
             if (std::regex_match(line, m, next)) want = m[2].matched ? m[2] : m[3];
             if (line == "Now at end of input." || line.find("\"end of file\"") == 20) want.clear();
-            ShowInputPage(fake::Output());
+            ShowInputPage(fake::Output(), 0);
             std::string marked;
             for (int row = 1; row < ListingRows(); ++row) {
                 for (int column = 0; column < 80; ++column) {
