@@ -130,11 +130,10 @@ const FormatRow kFormatRows[] = {
      "[]    0 $accept: • s $end rules 2 tokens 4096"},
     {'l', "State 0:\nA\n" + kDashes + "\nState 1:\n", "State 0:|A"},
     {'a',
-     "State 0:\n          program ::= * stmts\n     (19) stmts ::= *\n\n           stmts shift    "
-     "2\n"
-     "State 1:\n     (11) program ::= stmts *\n" +
+     "State 0:\n          program ::= * s\n     (19) s ::= *\n\n           s shift    2\n"
+     "State 1:\n     (11) program ::= s *\n" +
          kDashes + "\nState 2:\n",
-     "[]          program ::= * stmts / [stmts]     (11) program ::= stmts * rules  tokens 0"},
+     "[]          program ::= * s / [s]     (11) program ::= s * rules  tokens 0"},
     {'a', std::string(5000, 'y') + "\nstate 0\n14: shift/reduce conflict . x\nstate 14\n",
      "[]- / []- rules  tokens 0"},  // state 14's conflict line is no item of state 0
     {'t', kOwn + "at state 5, next token 257", "5 back 2 token 257 '^A'"},

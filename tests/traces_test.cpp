@@ -632,6 +632,14 @@ TEST(StackPool, ACollectionReusesOnlyWhatIsNotHeldAndRunsWheneverTheRoomIsShort)
     }
     EXPECT_EQ(states, "3 2 1 ");
     EXPECT_EQ(StackEntriesFree(), free - 3);
+    // The pool's every entry is handed out, its last one too; then none is left.
+    ResetStacks();
+    StackHandle stack = kEmptyStack;
+    for (uint32_t entry = 0; entry < kStackEntriesMax; ++entry) {
+        stack = StackPush(entry % kStackDepthMax == 0 ? kEmptyStack : stack, entry);
+    }
+    EXPECT_EQ(std::make_tuple(StackDepth(stack), StackState(stack), StackPush(stack, 0)),
+              std::make_tuple(kStackDepthMax, kStackEntriesMax - 1, kUnknownStack));
     // Stacks of 55,000 states that share no entry, jumped through: the steps come to hold the
     // pool, and after Home the next line's stack is known again.
     std::string trace = "Starting parse\n";
