@@ -233,8 +233,6 @@ const KeyForm kKeyForms[] = {
     {"plain 2", "2", "State    0", 0, "state 0 line 1"},
     {"plain 8", "8", "State    0", 0, StateHeader(0)},
     {"CR as Enter", "\r", "State    0", 0, StateHeader(0)},  // the step's return state
-    // A key this terminal does not know, its parameters and all: none of its bytes acts.
-    {"unknown key", "\x1b[1;2X", kHintBar, 0, StateHeader(0)},
     // Esc followed at once by a key is that key with Alt, not Esc.
     {"Alt+x", "\x1bx", kHintBar, 0, StateHeader(0)},
     {"Alt+PgDn", "\x1b\x1b[6~", kHintBar, 0, StateHeader(0)},
