@@ -3,12 +3,12 @@
 //
 // Stepping interprets every line, which is far too slow to reach a line
 // millions of steps away. So the trace is first scanned in large raw
-// blocks for the bytes a wanted line must hold, and only those candidates
-// are cut into the pieces the reader makes of a line, to be checked as a
-// step would show them. Once the piece is known, the lines up to it are read
-// whole and interpreted (InterpretLine) from the view of a step or a
-// checkpoint before it, so the view comes out exactly as stepping there
-// would leave it.
+// blocks for the bytes a wanted line must hold. A text is matched within
+// whole lines, so it may run across the pieces the reader makes of a line;
+// the step found is the piece it starts in. Once the piece is known, the
+// lines up to it are read whole and interpreted (InterpretLine) from the
+// view of a step or a checkpoint before it, so the view comes out exactly as
+// stepping there would leave it.
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -166,8 +166,8 @@ struct Piece {
     TextLine text{};
 };
 
-// Scans pieces that hold a key, in file order, from `from` to pieces starting
-// before `until`.
+// Scans pieces where a key starts, in file order, from `from` to pieces
+// starting before `until`.
 struct Scan {
     std::array<Finder, 2> finders;
     std::size_t keys = 0;
@@ -314,13 +314,10 @@ ScanStep NextPiece(Scan& scan, Piece& piece) {
         const int64_t at = scan.blockStart + (found - block);
         PieceHolding(scan, at, piece);
         scan.position = piece.end > at ? piece.end : at + 1;
-        // A key that runs on into the next piece lies in none.
-        const bool whole =
-            std::strstr(piece.text.data(), reinterpret_cast<const char*>(scan.finders[0].key)) !=
-                nullptr ||
-            (scan.keys > 1 && std::strstr(piece.text.data(), reinterpret_cast<const char*>(
-                                                                 scan.finders[1].key)) != nullptr);
-        if (!whole) continue;
+        // A key is matched within its whole line, so one that runs on into
+        // the next piece belongs to the piece it starts in; but not one after
+        // a NUL byte in its piece, which the piece's text ends at.
+        if (std::strlen(piece.text.data()) <= static_cast<std::size_t>(at - piece.start)) continue;
         return piece.start < scan.until ? ScanStep::kPiece : ScanStep::kEnd;
     }
 }

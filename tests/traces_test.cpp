@@ -405,8 +405,8 @@ TEST(RealTraces, TheInputPageMarksTheLookahead) {
     }
 }
 
-// kwt's own trace. Line 7 is three pieces: "split" straddles the first two and so lies in no
-// piece, "after" is in the third. Line 10 ends in CR LF; line 11, an error, is two pieces. Two
+// kwt's own trace. Line 7 is three pieces: "split" straddles the first two and is found in the
+// first, "after" is in the third. Line 10 ends in CR LF; line 11, an error, is two pieces. Two
 // matches of alpha cannot be seen: one after a NUL byte, one past 0x1A.
 const std::string kOwnTrace =
     "at state 1, next token 258\nat state 2, next token 257\nreading IDENT alpha\n"
@@ -444,6 +444,8 @@ bool IsError(const std::string& line) {
 struct Expected {
     const std::vector<Step>& steps;
     std::vector<bool> newError;  // the step is the first piece of a line that starts a new error
+    std::vector<std::string> wholeLine;  // the line the step is a piece of
+    std::vector<std::size_t> column;     // where the piece starts in it
     std::vector<std::size_t> history{0};
     std::size_t at = 0;
     int beeps = 0;
@@ -451,7 +453,7 @@ struct Expected {
     std::string text{}, note{};
 
     Expected(const std::vector<Step>& shown, const std::string& path, bool own)
-        : steps(shown), newError(shown.size()) {
+        : steps(shown), newError(shown.size()), wholeLine(shown.size()), column(shown.size()) {
         // One error lasts until a real token is shifted; in kwt's own format, a run of error lines.
         static const std::regex shift(
             R"(: state \d+, shifting to|^(On stack \d+, s|S)hifting token )"
@@ -462,6 +464,9 @@ struct Expected {
         for (std::string line; std::getline(in, line) && step < steps.size();
              step += std::max<std::size_t>((line.size() + 79) / 80, 1)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
+            for (std::size_t k = 0; k * 80 < std::max<std::size_t>(line.size(), 1); ++k) {
+                if (step + k < steps.size()) wholeLine[step + k] = line, column[step + k] = k * 80;
+            }
             if (step == 0 && own) continue;  // kwt's own first line is never interpreted
             newError[step] = allowed && IsError(line);
             allowed = !IsError(line) && (own || allowed || std::regex_search(line, shift));
@@ -473,6 +478,12 @@ struct Expected {
         screen = steps[step].state;
     }
     const std::string& Line(std::size_t step) const { return steps[step].line; }
+    // A text is matched within the whole line, in the piece it starts in, up to a NUL byte.
+    bool MatchStartsIn(std::size_t step) const {
+        const std::string& line = wholeLine[step];
+        const std::size_t from = column[step];
+        return line.find(text, from) < std::min(from + 80, line.find('\0', from));
+    }
     bool Enters(std::size_t step, long state) const {
         return steps[step].state == state && steps[step - 1].state != state;
     }
@@ -482,7 +493,7 @@ struct Expected {
             if (step >= steps.size()) break;
             if (key == 'e'                 ? newError[step]
                 : key == '>' || key == '<' ? step > 0 && Enters(step, state)
-                                           : Line(step).find(text) != std::string::npos) {
+                                           : MatchStartsIn(step)) {
                 return Land(step);
             }
         }
@@ -530,7 +541,10 @@ const char* const kKeyRows[] = {
     "/alpha\rn",
     "/alpha\rnn",
     "/split\r",
+    "/split\rn",
+    "/-af\r",
     "/after\r",
+    "/t\rnnnnnnnnnnnnNN",
     "/alpha\rN",
     "/alpha\rnN",
     "+++/alpha\r",
