@@ -29,7 +29,7 @@ bool IsShownOnly(int64_t lineStart) { return kind->skipsFirstLine && lineStart =
 // The lines before countedTo: countedLines - 1 of them.
 int64_t countedTo = 0;
 int64_t countedLines = 1;
-std::array<char, 64 * 1024> countBlock{};
+std::array<char, std::size_t{64} * 1024> countBlock{};
 std::array<char, kLineHeadSize> lineHead{};
 
 constexpr char kEndOfInput[] = "$end";
