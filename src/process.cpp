@@ -42,6 +42,7 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "e key: Next syntax error; one error lasts until the parser shifts a real token",
     "> key: Forward to the next step where the parser enters the state on screen",
     "< key: Back to the last step before this where it entered that state",
+    "G key: To the trace's last step, where the parse accepted or gave up",
     "g key: Go to a state by its number (as PgUp/PgDn do: not a program step)",
     "s key: The parser's stack at this step; s again or a state key: the state",
     "",
@@ -51,7 +52,6 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "A jump is one program step. The lines passed over are interpreted as if",
     "stepped through, so state, token, return state and stack are what stepping",
     "gives; Keypad - goes back to the step before the jump, Keypad + on after it.",
-    "",
     "A long search shows how much of the trace it has read; Esc stops it and",
     "leaves everything as it was. Nothing found: a beep, and the bottom line",
     "says so until the next key.",
@@ -393,6 +393,15 @@ bool AskText(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, const 
     }
 }
 
+constexpr char kEmptyTraceNote[] = "The trace is empty: there is no step to show";
+constexpr char kLastStepNote[] = "This is the trace's last step";
+
+// The step on display shows no piece only where the trace has no line.
+bool TraceIsEmpty() {
+    TracePiece piece;
+    return !ReadTracePiece(lTrace[sStepCursor], &piece);
+}
+
 void Jump(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, SearchKind kind) {
     const char* text = lastSearch.data();
     const uint32_t state = nState;
@@ -415,6 +424,9 @@ void Jump(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, SearchKin
         break;
     case SearchKind::kEnterBackward:
         std::snprintf(note, sizeof note, "No step before this one enters state %u", state);
+        break;
+    case SearchKind::kEnd:
+        std::snprintf(note, sizeof note, "%s", TraceIsEmpty() ? kEmptyTraceNote : kLastStepNote);
         break;
     default:
         std::snprintf(note, sizeof note, "Not found %s: %s",
@@ -481,7 +493,7 @@ void JumpToEntry(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, bo
 void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event,
                     uint16_t& scroll) {
     const char typed = event.character;
-    if (std::strchr("/nNegs<>?", typed) == nullptr || typed == '\0') {
+    if (std::strchr("/nNegs<>G?", typed) == nullptr || typed == '\0') {
         ShowHintBar(output);
         return;
     }
@@ -494,6 +506,7 @@ void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& eve
     case 's': ToggleStackPage(output, scroll); break;
     case '>': JumpToEntry(input, output, scroll, true); break;
     case '<': JumpToEntry(input, output, scroll, false); break;
+    case 'G': Jump(input, output, scroll, SearchKind::kEnd); break;
     case '?': ShowHelp(input, output, scroll, event); break;
     default: break;
     }
@@ -701,7 +714,7 @@ void Process(ConsoleHandle input, ConsoleHandle output) {
     endAsked = false;
     MeasureScreen(output);
     if (!BeginSteps(output, scroll)) {
-        KeepNote("The trace is empty: there is no step to show");
+        KeepNote(kEmptyTraceNote);
         ShowNoteRow(output);
     }
     const auto repaint = [&] {
