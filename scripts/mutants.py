@@ -235,6 +235,12 @@ M = [
 ("J04", "e lands on the cursor's own error line", "src/search.cpp",
  "        if (lineStart > cursor.piece && StartsNewError(walk.view, line)) {",
  "        if (lineStart >= cursor.piece && StartsNewError(walk.view, line)) {"),
+("J05", "G lands on the last line's first piece, not its last", "src/search.cpp",
+ "    Land(LastPieceStart(line), walk.view, walk.screen);\n    return SearchOutcome::kFound;\n}\n\n}  // namespace",
+ "    Land(line.start, walk.view, walk.screen);\n    return SearchOutcome::kFound;\n}\n\n}  // namespace"),
+("J06", "G takes the last line twice", "src/search.cpp",
+ "        if (!MoreLines(walk.source, walk.next)) break;\n        Interpret(walk, line);",
+ "        const bool more = MoreLines(walk.source, walk.next);\n        Interpret(walk, line);\n        if (!more) break;"),
 # ---- output and the report --------------------------------------------------------------------
 ("O01", "Textf length uncapped", "src/text.cpp",
  "    return wanted < static_cast<int>(sizeof buffer) ? wanted : static_cast<int>(sizeof buffer) - 1;",
