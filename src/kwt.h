@@ -146,11 +146,11 @@ StackHandle StackBelow(StackHandle stack);
 // named one); gives the stack's depth.
 uint32_t StackSymbols(StackHandle stack, std::array<uint16_t, kStackDepthMax>& symbols);
 // Whether `stack` holds exactly the `count` states at `states`, bottom first,
-// each at its depth. `entries` holds, at the depths below `known`, entries
-// that hold those states there: where the stack holds one of them, the
-// entries below it are not looked at. The entries looked at are noted in
-// `entries` by depth.
-bool StackHolds(StackHandle stack, const uint32_t* states, uint32_t count, StackHandle* entries,
+// each at its depth. `held` has, at the depths below `known`, entries that
+// hold those states there: where the stack holds one of them, the entries
+// below it are not looked at. The entries looked at are noted in `held` by
+// depth.
+bool StackHolds(StackHandle stack, const uint32_t* states, uint32_t count, StackHandle* held,
                 uint32_t known);
 // Counts the collections, and the resets, of the pool: an entry is the same
 // entry only as long as the count is.

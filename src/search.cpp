@@ -417,6 +417,7 @@ int64_t BlockEnd(const LineSource& source) {
     return source.start + static_cast<int64_t>(source.length);
 }
 
+#if defined(__SSE2__)
 // Whether one of the keys lies whole at `at`, before `end`.
 bool KeyAt(const LineSource& source, const unsigned char* at, const unsigned char* end) {
     for (std::size_t k = 0; k < source.keys; ++k) {
@@ -428,6 +429,7 @@ bool KeyAt(const LineSource& source, const unsigned char* at, const unsigned cha
     }
     return false;
 }
+#endif
 
 // The first place in [from, end) where a key lies whole; null when none does.
 // A walk looks at every byte of the trace for the keys, which are mostly
