@@ -66,7 +66,8 @@ std::size_t MatchTerminal(const char* text, int32_t* number) {
     std::size_t best = 0;
     const bool bareAllowed = text[0] != '"';
     for (std::size_t length = 1; length < kSymbolNameSize && text[length - 1] != '\0'; ++length) {
-        if (StartsWith(text + length, " (") && FindSymbol(text, length, bareAllowed, number)) {
+        const bool beforeValue = text[length] == ' ' && text[length + 1] == '(';
+        if (beforeValue && FindSymbol(text, length, bareAllowed, number)) {
             best = length;
         }
     }
@@ -355,40 +356,6 @@ void ReadDeferredReduction(ParserView& view, const char* text) {
     stack = length < 0 ? kUnknownStack : StackPush(StackPop(stack, length), state);
 }
 
-// The GLR parser's lines about its stacks: `Stack N ...`, `On stack N, ...`.
-void ReadGlrLine(ParserView& view, const char* text) {
-    uint32_t number = 0;
-    uint32_t other = 0;
-    uint32_t state = 0;
-    if (Take(text, "Stack ")) {
-        if (!ScanCount(text, &number)) return;
-        if ((Take(text, " Entering state ") || Take(text, " now in state ")) &&
-            ScanFinalCount(text, &state)) {
-            Enter(view, number, state);
-        }
-    } else if (Take(text, "On stack ")) {
-        if (ScanCount(text, &number) && Take(text, ", shifting token ")) {
-            FollowNamedStack(view, number);
-            ReadShift(view, number, text);
-        }
-    } else if (Take(text, "Reduced stack ")) {
-        ReadDeferredReduction(view, text);
-    } else if (Take(text, "Splitting off stack ")) {
-        if (ScanCount(text, &number) && Take(text, " from ") && ScanCount(text, &other) &&
-            number < kSplitStacksMax) {
-            view.stacks[number] = KeptStack(view, other);
-        }
-    } else if (Take(text, "Rename stack ")) {
-        if (ScanCount(text, &number) && Take(text, " -> ") && ScanCount(text, &other) &&
-            other < kSplitStacksMax) {
-            view.stacks[other] = KeptStack(view, number);
-            if (view.followed == number) view.followed = static_cast<uint8_t>(other);
-        }
-    } else if (StartsWith(text, "Returning to deterministic operation.")) {
-        FollowStack(view, 0);
-    }
-}
-
 // Where Interpret has got to in a line's head, and how many of the head's
 // bytes are left from there.
 struct Head {
@@ -408,6 +375,41 @@ bool TakeWord(Head& head, const char (&word)[kSize]) {
     return true;
 }
 
+// The GLR parser's lines about its stacks: `Stack N ...`, `On stack N, ...`.
+void ReadGlrLine(ParserView& view, Head head) {
+    uint32_t number = 0;
+    uint32_t other = 0;
+    uint32_t state = 0;
+    const char*& text = head.text;
+    if (TakeWord(head, "Stack ")) {
+        if (!ScanCount(text, &number)) return;
+        if ((Take(text, " Entering state ") || Take(text, " now in state ")) &&
+            ScanFinalCount(text, &state)) {
+            Enter(view, number, state);
+        }
+    } else if (TakeWord(head, "On stack ")) {
+        if (ScanCount(text, &number) && Take(text, ", shifting token ")) {
+            FollowNamedStack(view, number);
+            ReadShift(view, number, text);
+        }
+    } else if (TakeWord(head, "Reduced stack ")) {
+        ReadDeferredReduction(view, text);
+    } else if (TakeWord(head, "Splitting off stack ")) {
+        if (ScanCount(text, &number) && Take(text, " from ") && ScanCount(text, &other) &&
+            number < kSplitStacksMax) {
+            view.stacks[number] = KeptStack(view, other);
+        }
+    } else if (TakeWord(head, "Rename stack ")) {
+        if (ScanCount(text, &number) && Take(text, " -> ") && ScanCount(text, &other) &&
+            other < kSplitStacksMax) {
+            view.stacks[other] = KeptStack(view, number);
+            if (view.followed == number) view.followed = static_cast<uint8_t>(other);
+        }
+    } else if (TakeWord(head, "Returning to deterministic operation.")) {
+        FollowStack(view, 0);
+    }
+}
+
 // A line's form is told by its first byte, and then by its first words.
 void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {
     Head head{line.head,
@@ -416,8 +418,8 @@ void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {
     uint32_t number = 0;
     // Older parsers write the read and the lookahead on one line.
     TakeWord(head, "Reading a token: ");
-    const char* text = head.text;
-    switch (*text) {
+    const Head form = head;
+    switch (*head.text) {
     case 'E':
         if (TakeWord(head, "Entering state ")) {
             if (ScanFinalCount(head.text, &state)) Enter(view, 0, state);
@@ -448,7 +450,7 @@ void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {
             // in a GLR parser; the `$i = ` lines after it count the states it
             // pops. `Reducing stack -1 by ...` runs a deferred action on the
             // way back to one stack: it changes no stack.
-            text = head.text;
+            const char* text = head.text;
             if (!ScanCount(text, &number)) number = *text == '-' ? kSplitStacksMax : 0;
             if (number < kSplitStacksMax) AwaitPush(view, static_cast<uint8_t>(number), 0);
             return;
@@ -465,7 +467,7 @@ void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {
     default: return;
     }
     // A GLR parser's lines about its stacks start with S, O or R.
-    ReadGlrLine(view, text);
+    ReadGlrLine(view, form);
 }
 
 // ---- the listing -------------------------------------------------------------------------
