@@ -12,6 +12,8 @@
 //              against the same in the shallow part of the same trace; and
 //              the bytes a step back and the backward jumps read near the
 //              end of that trace, against its size;
+//   end        G from the first step of the 10^7-line trace to its last,
+//              against `grep -c ''` over the same file; and - after it;
 //   generators every line of a real lemon trace interpreted, as a jump over
 //              it does, against a real bison trace of the same size.
 //
@@ -24,10 +26,12 @@
 // written next to LISTING.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -563,6 +567,99 @@ void DeepJumps(benchmark::State& state) {
     }
 }
 
+// ---- the end of the trace ---------------------------------------------------------
+
+double WallSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Processor time of the children that have ended: the shell, grep and cat.
+double ChildrenSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * 1e-6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+struct Times {
+    double wall = 0;
+    double processor = 0;
+};
+
+// `grep -c ''` counts every line of the file: like G it must find the end of
+// every line, and it does no more. The count goes to a pipe: with its output
+// on /dev/null grep would stop at the first match.
+void CountLinesWithGrep(const std::string& path, Times& times) {
+    const std::string command = "grep -c '' -- '" + path + "' | cat >/dev/null";
+    const double wall = WallSeconds();
+    const double processor = ChildrenSeconds();
+    if (std::system(command.c_str()) != 0) std::perror("grep");
+    times.wall += WallSeconds() - wall;
+    times.processor += ChildrenSeconds() - processor;
+}
+
+// From the first step of the 10^7-line trace, G to its last step: every line
+// interpreted on the way, against grep -c '' over the same file, each first in
+// every other iteration. Then - from there, which must be a replay: it
+// records no step and reads no new line. + after G must beep: nothing follows.
+void End(benchmark::State& state) {
+    const bench::Trace& trace = inputs.longTrace;
+    Stepper stepper{trace};
+    const ConsoleHandle input = ConsoleInputHandle();
+    const uint64_t overhead = ReadingOverhead();
+    Times walk, grep;
+    double back = 0;
+    uint64_t backBytes = 0;
+    for (auto _ : state) {
+        const bool walkFirst = state.iterations() % 2 == 0;
+        if (!walkFirst) CountLinesWithGrep(trace.path, grep);
+        if (!stepper.Start(0)) {
+            state.SkipWithError("cannot open the trace");
+            return;
+        }
+        const double wall = WallSeconds();
+        const double processor = ProcessorSeconds();
+        const SearchOutcome outcome = SearchTrace(input, stepper.output(), SearchKind::kEnd, "");
+        walk.processor += ProcessorSeconds() - processor;
+        walk.wall += WallSeconds() - wall;
+        state.SetIterationTime(ProcessorSeconds() - processor);
+        if (walkFirst) CountLinesWithGrep(trace.path, grep);
+        TracePiece piece;
+        const bool read = ReadTracePiece(lTrace[sStepCursor], &piece);
+        if (outcome != SearchOutcome::kFound || !read ||
+            piece.next != static_cast<int64_t>(trace.bytes)) {
+            state.SkipWithError("G did not land on the trace's last piece");
+            return;
+        }
+        const uint64_t beeps = bench::Beeps();
+        stepper.Forward(1);
+        const uint16_t newest = sStepTop;
+        const uint64_t before = BytesRead();
+        const double start = ProcessorSeconds();
+        stepper.Back(1);
+        back += ProcessorSeconds() - start;
+        backBytes += BytesRead() - before - overhead;
+        if (bench::Beeps() != beeps + 1 || sStepTop != newest || sStepCursor != sStepBottom) {
+            state.SkipWithError("a step after G, or - after it was not a replay");
+            return;
+        }
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["lines"] = static_cast<double>(trace.lines);
+    state.counters["G_s"] = walk.processor / runs;
+    state.counters["grep_s"] = grep.processor / runs;
+    state.counters["ratio"] = walk.processor / grep.processor;
+    state.counters["G_wall_s"] = walk.wall / runs;
+    state.counters["grep_wall_s"] = grep.wall / runs;
+    state.counters["wall_ratio"] = walk.wall / grep.wall;
+    state.counters["back_us"] = back / runs * 1e6;
+    state.counters["back_read_B"] = static_cast<double>(backBytes) / runs;
+}
+
 // ---- each generator's trace ------------------------------------------------------
 
 // Interprets every line of a trace, as a jump over it does; gives the seconds.
@@ -697,6 +794,10 @@ int main(int argc, char** argv) {
         ->UseManualTime()
         ->Iterations(1)
         ->Repetitions(1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("end", End)
+        ->UseManualTime()
+        ->Iterations(3)
         ->Unit(benchmark::kMillisecond);
     if (bench::WriteGeneratorTraces(directory, KWT_EXAMPLES_DIR, &inputs.bison, &inputs.lemon)) {
         std::printf("bison and lemon traces of %.1f MB: %llu and %llu lines\n",

@@ -229,7 +229,7 @@ M = [
 ("J02", "a match after a NUL byte in its piece found", "src/search.cpp",
  "        if (std::strlen(piece.text.data()) <= static_cast<std::size_t>(at - piece.start)) continue;",
  ""),
-("J05", "a key across two pieces not found", "src/search.cpp",
+("J07", "a key across two pieces not found", "src/search.cpp",
  "        return piece.start < scan.until ? ScanStep::kPiece : ScanStep::kEnd;",
  "        if (std::strstr(piece.text.data(), reinterpret_cast<const char*>(scan.finders[0].key)) == nullptr) continue;\n"
  "        return piece.start < scan.until ? ScanStep::kPiece : ScanStep::kEnd;"),
@@ -239,6 +239,12 @@ M = [
 ("J04", "e lands on the cursor's own error line", "src/search.cpp",
  "        if (lineStart > cursor.piece && StartsNewError(walk.view, line)) {",
  "        if (lineStart >= cursor.piece && StartsNewError(walk.view, line)) {"),
+("J05", "G lands on the last line's first piece, not its last", "src/search.cpp",
+ "    Land(LastPieceStart(line), walk.view, walk.screen);\n    return SearchOutcome::kFound;\n}\n\n}  // namespace",
+ "    Land(line.start, walk.view, walk.screen);\n    return SearchOutcome::kFound;\n}\n\n}  // namespace"),
+("J06", "G takes the last line twice", "src/search.cpp",
+ "        if (!MoreLines(walk.source, walk.next)) break;\n        Interpret(walk, line);",
+ "        const bool more = MoreLines(walk.source, walk.next);\n        Interpret(walk, line);\n        if (!more) break;"),
 # ---- output and the report --------------------------------------------------------------------
 ("O01", "Textf length uncapped", "src/text.cpp",
  "    return wanted < static_cast<int>(sizeof buffer) ? wanted : static_cast<int>(sizeof buffer) - 1;",

@@ -102,6 +102,10 @@ void NoteCheckpoint(int64_t lineStart, const ParserView& view) {
     checkpoints[checkpointCount++] = Checkpoint{lineStart, view};
 }
 
+int64_t CheckpointDue() {
+    return checkpointCount > 0 ? checkpoints[checkpointCount - 1].lineStart + spacing : INT64_MIN;
+}
+
 void FindCheckpoint(int64_t offset, int64_t* lineStart, ParserView* view) {
     std::size_t low = 0;
     std::size_t high = checkpointCount;
@@ -117,11 +121,11 @@ void FindCheckpoint(int64_t offset, int64_t* lineStart, ParserView* view) {
     *view = checkpoints[low].view;
 }
 
-void KeepStackRoom(const ParserView* working, std::size_t count) {
+bool KeepStackRoom(const ParserView* working, std::size_t count) {
     // Whenever the room is short: what the last collection could not free
     // may have been let go since (Home, End and jumps drop steps), however
     // little that collection left.
-    if (StackEntriesFree() >= kStackReserve) return;
+    if (StackEntriesFree() >= kStackReserve) return false;
     CollectUnheld(working, count);
     if (StackEntriesFree() < kStackReserve && checkpointCount > 1) {
         // The steps hold too much: the checkpoints' stacks give way, all but
@@ -129,6 +133,7 @@ void KeepStackRoom(const ParserView* working, std::size_t count) {
         checkpointCount = 1;
         CollectUnheld(working, count);
     }
+    return true;
 }
 
 void ResetSteps() {

@@ -14,6 +14,8 @@ uint16_t sSymbols = 0;
 
 namespace {
 
+uint32_t symbolsVersion = 0;
+
 // ---- the table's index by name ---------------------------------------------------------
 // Open addressing, a slot holding a symbol's place plus one; a name given
 // twice keeps its first place. Double-quoted names are also indexed bare.
@@ -40,9 +42,10 @@ bool SameName(uint16_t symbol, bool bare, const char* name, std::size_t length) 
            std::memcmp(known, name, length) == 0;
 }
 
-// The symbol's place, or kSymbolsMax when no symbol has that name.
-uint16_t LookUp(const SymbolSlots& slots, const char* name, std::size_t length, bool bare) {
-    const std::size_t at = HashBytes(name, length);
+// The symbol's place, or kSymbolsMax when no symbol has that name; `at` is
+// the name's HashBytes.
+uint16_t LookUp(const SymbolSlots& slots, const char* name, std::size_t length, bool bare,
+                std::size_t at) {
     for (std::size_t probe = 0; probe < kSymbolSlots; ++probe) {
         const uint16_t slot = slots[(at + probe) % kSymbolSlots];
         if (slot == 0) break;
@@ -149,6 +152,7 @@ uint16_t ReadInclude(const char* path) {
         return 0;
     }
     sSymbols = 0;
+    ++symbolsVersion;
     char line[kIncludeLineSize];
     // Definitions past the table's end are passed over.
     while (!TextEof(file) && TextGets(line, sizeof line, file) != nullptr) {
@@ -162,6 +166,7 @@ bool AddSymbol(const char* name, std::size_t length, int32_t number) {
     if (sSymbols >= kSymbolsMax) return false;
     // The table is emptied by setting its count to 0: its index goes with it.
     if (sSymbols == 0) ClearSymbolIndex();
+    ++symbolsVersion;
     if (length > kSymbolNameSize - 1) length = kSymbolNameSize - 1;
     std::memcpy(szSymbol[sSymbols].data(), name, length);
     szSymbol[sSymbols][length] = '\0';
@@ -171,9 +176,12 @@ bool AddSymbol(const char* name, std::size_t length, int32_t number) {
     return true;
 }
 
+uint32_t SymbolsVersion() { return symbolsVersion; }
+
 bool FindSymbol(const char* name, std::size_t length, bool bareAllowed, int32_t* number) {
-    uint16_t found = LookUp(byName, name, length, false);
-    if (bareAllowed) found = std::min(found, LookUp(byBareName, name, length, true));
+    const std::size_t at = HashBytes(name, length);
+    uint16_t found = LookUp(byName, name, length, false, at);
+    if (bareAllowed) found = std::min(found, LookUp(byBareName, name, length, true, at));
     if (found >= sSymbols) return false;
     *number = nSymbol[found];
     return true;

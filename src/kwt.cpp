@@ -38,8 +38,9 @@ constexpr char kUsage[] =
     "(9, 3) the state before and after, Home and End (7, 1) the first and the last;\n"
     "Enter the step's return state; Up and Down (8, 2) scroll; / find a text, n and\n"
     "N again forward and back; e the next syntax error; > and < the next and the\n"
-    "last step that enters the state on screen; g go to a state; s the stack, t the\n"
-    "trace, i the input around the step; F1 or ? help; Esc quits.\n";
+    "last step that enters the state on screen; G the trace's last step; g go to a\n"
+    "state; s the stack, t the trace, i the input around the step; F1 or ? help;\n"
+    "Esc quits.\n";
 
 // Options may stand anywhere among the files. The first one decides: -h and
 // --help print the usage, --version the version, and any other argument

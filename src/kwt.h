@@ -58,6 +58,9 @@ static_assert(kSymbolsMax <= UINT16_MAX, "sSymbols counts the token table");
 uint16_t ReadInclude(const char* path);
 // Adds a name and number to the token table; false when the table is full.
 bool AddSymbol(const char* name, std::size_t length, int32_t number);
+// Counts the changes to the token table, so that what was worked out from it
+// is known to stand.
+uint32_t SymbolsVersion();
 // The number of the first token in the table named by the `length`
 // characters at `name`; with `bareAllowed` a double-quoted name also matches
 // without its quotes. False when none is.
@@ -143,6 +146,16 @@ StackHandle StackBelow(StackHandle stack);
 // The symbols of the stack's entries by depth (0 where the trace never
 // named one); gives the stack's depth.
 uint32_t StackSymbols(StackHandle stack, std::array<uint16_t, kStackDepthMax>& symbols);
+// Whether `stack` holds exactly the `count` states at `states`, bottom first,
+// each at its depth. `held` has, at the depths below `known`, entries that
+// hold those states there: where the stack holds one of them, the entries
+// below it are not looked at. The entries looked at are noted in `held` by
+// depth.
+bool StackHolds(StackHandle stack, const uint32_t* states, uint32_t count, StackHandle* held,
+                uint32_t known);
+// Counts the collections, and the resets, of the pool: an entry is the same
+// entry only as long as the count is.
+uint32_t StackCollections();
 // Collecting: mark every stack still held, then collect the rest.
 uint32_t StackEntriesFree();
 void MarkStack(StackHandle stack);
@@ -173,8 +186,14 @@ struct ParserView {
 // A whole line of the trace: where it lies and its first bytes.
 struct TraceLine {
     int64_t start = 0;
-    int64_t length = 0;          // bytes, the line feed not counted
-    const char* head = nullptr;  // up to kLineHeadSize - 1 bytes or a NUL, zero-terminated
+    int64_t length = 0;  // bytes, the line feed not counted
+    // Its first bytes, up to kLineHeadSize - 1, and a zero; a NUL among them
+    // ends the text the kinds read, but all of them may be read.
+    const char* head = nullptr;
+    // The line holds neither of the texts every error line holds
+    // (TraceErrorKeys), so it is no error line: a walk that found the texts
+    // in the raw trace says so, and spares looking for an error line.
+    bool holdsNoErrorKey = false;
 };
 
 // One piece of a trace line, as a step shows it.
@@ -315,21 +334,27 @@ void RecordJump(int64_t offset, const ParserView& view);
 // Checkpoints: views at line starts along the trace, so that the view at
 // any line is found by interpreting from the nearest one before it.
 void NoteCheckpoint(int64_t lineStart, const ParserView& view);
+// NoteCheckpoint takes none at a line start before this, as long as no
+// checkpoint is noted and KeepStackRoom collects nothing: a walk through
+// millions of lines need not ask at each.
+int64_t CheckpointDue();
 // The last checkpoint at or before `offset`.
 void FindCheckpoint(int64_t offset, int64_t* lineStart, ParserView* view);
 // Before a line is interpreted: makes sure the stacks' pool has room for a
 // line's entries, collecting what no step, checkpoint or `working` view
-// holds.
-void KeepStackRoom(const ParserView* working, std::size_t count);
+// holds. Gives whether it collected (and checkpoints may have gone).
+bool KeepStackRoom(const ParserView* working, std::size_t count);
 
 // ---- search: jumps to a trace line -------------------------------------------
-enum class SearchKind { kForward, kBackward, kError, kEnterForward, kEnterBackward };
+enum class SearchKind { kForward, kBackward, kError, kEnterForward, kEnterBackward, kEnd };
 enum class SearchOutcome { kFound, kNotFound, kStopped };
 
 // Forward: the next piece after the current step that contains `text`.
 // Backward: the nearest piece before it that does. Error: the next error
 // line that starts a new error. Enter: the nearest step after (or before)
-// the current one where the parser enters state `state`, from another. When
+// the current one where the parser enters state `state`, from another. End:
+// the trace's last step, the last piece of its last line, where the parse
+// accepted or gave up; not found where the current step is that one. When
 // found, the step found is the newest step, with its view as stepping there
 // gives it; otherwise (or when Esc stopped it) everything is as it was.
 // Shows progress on the status row meanwhile.

@@ -42,12 +42,12 @@ const std::array<const char*, kHelpLines> pszHelpSearch = {
     "e key: Next syntax error; one error lasts until the parser shifts a real token",
     "> key: Forward to the next step where the parser enters the state on screen",
     "< key: Back to the last step before this where it entered that state",
+    "G key: To the trace's last step, where the parse accepted or gave up",
     "g key: Go to a state by its number (as PgUp/PgDn do: not a program step)",
     "s key: The parser's stack at this step; t: the trace around it; i: the input",
     "  the same key again, Esc or a state key: the state's text",
     "",
-    "At the Find: and State: prompts on the bottom line:",
-    "  type the text, Backspace erases, Enter goes, Esc cancels",
+    "At the Find: and State: prompts: Backspace erases, Enter goes, Esc cancels",
     "",
     "A jump is one program step. The lines passed over are interpreted as if",
     "stepped through, so state, token, return state and stack are what stepping",
@@ -260,6 +260,15 @@ bool AskText(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, const 
     }
 }
 
+constexpr char kEmptyTraceNote[] = "The trace is empty: there is no step to show";
+constexpr char kLastStepNote[] = "This is the trace's last step";
+
+// The step on display shows no piece only where the trace has no line.
+bool TraceIsEmpty() {
+    TracePiece piece;
+    return !ReadTracePiece(lTrace[sStepCursor], &piece);
+}
+
 void Jump(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, SearchKind kind) {
     const char* text = lastSearch.data();
     const uint32_t state = nState;
@@ -282,6 +291,9 @@ void Jump(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, SearchKin
         break;
     case SearchKind::kEnterBackward:
         std::snprintf(note, sizeof note, "No step before this one enters state %u", state);
+        break;
+    case SearchKind::kEnd:
+        std::snprintf(note, sizeof note, "%s", TraceIsEmpty() ? kEmptyTraceNote : kLastStepNote);
         break;
     default:
         std::snprintf(note, sizeof note, "Not found %s: %s",
@@ -349,7 +361,7 @@ void JumpToEntry(ConsoleHandle input, ConsoleHandle output, uint16_t& scroll, bo
 void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& event,
                     uint16_t& scroll) {
     const char typed = event.character;
-    if (std::strchr("/nNegsti<>?", typed) == nullptr || typed == '\0') {
+    if (std::strchr("/nNegstiG<>?", typed) == nullptr || typed == '\0') {
         ShowHintBar(output);
         return;
     }
@@ -364,6 +376,7 @@ void ActOnCharacter(ConsoleHandle input, ConsoleHandle output, ConsoleEvent& eve
     case 'i': TogglePage(output, scroll, Page::kInput); break;
     case '>': JumpToEntry(input, output, scroll, true); break;
     case '<': JumpToEntry(input, output, scroll, false); break;
+    case 'G': Jump(input, output, scroll, SearchKind::kEnd); break;
     case '?': ShowHelp(input, output, scroll, event); break;
     default: break;
     }
@@ -640,7 +653,7 @@ void Process(ConsoleHandle input, ConsoleHandle output) {
     endAsked = false;
     MeasureScreen(output);
     if (!BeginSteps(output, scroll)) {
-        KeepNote("The trace is empty: there is no step to show");
+        KeepNote(kEmptyTraceNote);
         ShowNoteRow(output);
     }
     const auto repaint = [&] {

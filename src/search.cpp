@@ -13,6 +13,10 @@
 #include <chrono>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "kwt.h"
 
 namespace {
@@ -277,13 +281,13 @@ void PieceHolding(Scan& scan, int64_t at, Piece& piece) {
     scan.haveLast = true;
 }
 
-// The first place in the block from `from` on where a key lies whole, before
-// `end`; null when none does.
-const unsigned char* FindAnyKey(const Scan& scan, const unsigned char* from,
-                                const unsigned char* end) {
+// The first place from `from` on where one of the first `keys` finders' keys
+// lies whole, before `end`; null when none does.
+const unsigned char* FindAnyKey(const std::array<Finder, 2>& finders, std::size_t keys,
+                                const unsigned char* from, const unsigned char* end) {
     const unsigned char* first = nullptr;
-    for (std::size_t k = 0; k < scan.keys; ++k) {
-        const unsigned char* found = FindKey(scan.finders[k], from, first != nullptr ? first : end);
+    for (std::size_t k = 0; k < keys; ++k) {
+        const unsigned char* found = FindKey(finders[k], from, first != nullptr ? first : end);
         if (found != nullptr) first = found;
     }
     return first;
@@ -305,7 +309,7 @@ ScanStep NextPiece(Scan& scan, Piece& piece) {
         }
         const int64_t keyEnd = limit + static_cast<int64_t>(longest) - 1;
         const unsigned char* found =
-            FindAnyKey(scan, InBlock(scan, scan.position),
+            FindAnyKey(scan.finders, scan.keys, InBlock(scan, scan.position),
                        InBlock(scan, keyEnd < scan.blockEnd ? keyEnd : scan.blockEnd));
         if (found == nullptr || found >= InBlock(scan, limit)) {
             scan.position = limit;
@@ -322,12 +326,277 @@ ScanStep NextPiece(Scan& scan, Piece& piece) {
     }
 }
 
+// ---- lines for a walk ------------------------------------------------------------
+
+// A walk takes line after line, millions of them on the way to the trace's
+// end, so it reads the trace in raw blocks of its own and cuts them into lines
+// by the rules of the trace's reader (ReadTraceLine): a line ends at its line
+// feed, a carriage return right before that is no part of it, and the text
+// ends at its first 0x1A. A line's head is ended by a zero written into the
+// block, after at most kLineHeadSize - 1 bytes, instead of being copied; the
+// byte it covers is put back before the next line is cut, so that a line can
+// be read again. A line longer than the largest block is read by
+// ReadTraceLine. The texts every error line holds (TraceErrorKeys) are looked
+// for in the block, and a line that holds neither is marked so.
+//
+// Most walks are short: a walk's first block is small, and each block read
+// after it twice as large, up to kBlockSize. What is seldom done (reading a
+// block, looking for the keys) is kept out of line ([[gnu::noinline]]), so
+// that what is done for every line stays small.
+constexpr std::size_t kFirstLineBlock = std::size_t{16} * 1024;
+
+// One byte past the block: the zero after a line that ends the text there.
+unsigned char lineBlock[kBlockSize + 1];
+
+struct LineSource {
+    int64_t start = 0;                   // where lineBlock[0] lies in the trace
+    std::size_t length = 0;              // the text in the block
+    std::size_t size = kFirstLineBlock;  // the bytes the next read asks for
+    bool loaded = false;
+    bool atEnd = false;  // the block reaches the end of the text
+    // The byte the zero after the last line's head covers, and where.
+    std::size_t covered = 0;
+    unsigned char coveredByte = 0;
+    bool covering = false;
+    std::array<Finder, 2> finders;
+    std::size_t keys = 0;
+    bool chosen = false;  // the finders chose how to search on a whole block
+    // No error key starts from keyFrom up to keyAt, where one does (or the
+    // block ends); keyFrom > keyAt: not looked for.
+    int64_t keyFrom = 1;
+    int64_t keyAt = 0;
+};
+
+void StartLines(LineSource& source) {
+    source.loaded = false;
+    source.covering = false;
+    source.size = kFirstLineBlock;
+    source.chosen = false;
+    source.keys = 0;
+    const char* key = nullptr;
+    const char* otherKey = nullptr;
+    TraceErrorKeys(&key, &otherKey);
+    for (const char* each : {key, otherKey}) {
+        if (each != nullptr) PrepareFinder(source.finders[source.keys++], each);
+    }
+}
+
+void Uncover(LineSource& source) {
+    if (source.covering) lineBlock[source.covered] = source.coveredByte;
+    source.covering = false;
+}
+
+// Reads the block that starts at `at`, twice as large as the one before.
+[[gnu::noinline]] void LoadLines(LineSource& source, int64_t at) {
+    Uncover(source);
+    source.loaded = true;
+    source.start = at;
+    source.length = TextReadAt(pfileTrace, at, lineBlock, source.size);
+    source.atEnd = source.length < source.size;
+    const void* mark = std::memchr(lineBlock, kEndOfText, source.length);
+    if (mark != nullptr) {
+        source.length =
+            static_cast<std::size_t>(static_cast<const unsigned char*>(mark) - lineBlock);
+        source.atEnd = true;
+    }
+    if (!source.chosen) {
+        for (std::size_t k = 0; k < source.keys; ++k) {
+            ChooseAnchor(source.finders[k], lineBlock, source.length);
+        }
+        source.chosen = source.length == kBlockSize;
+    }
+    source.size = std::min(source.size * 2, kBlockSize);
+    source.keyFrom = 1;
+    source.keyAt = 0;
+}
+
+int64_t BlockEnd(const LineSource& source) {
+    return source.start + static_cast<int64_t>(source.length);
+}
+
+#if defined(__SSE2__)
+// Whether one of the keys lies whole at `at`, before `end`.
+bool KeyAt(const LineSource& source, const unsigned char* at, const unsigned char* end) {
+    for (std::size_t k = 0; k < source.keys; ++k) {
+        const Finder& finder = source.finders[k];
+        if (static_cast<std::size_t>(end - at) >= finder.length &&
+            std::memcmp(at, finder.key, finder.length) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+#endif
+
+// The first place in [from, end) where a key lies whole; null when none does.
+// A walk looks at every byte of the trace for the keys, which are mostly
+// nowhere: where the processor has SSE2, 16 places at a time are tried for
+// the first two bytes of a key together (a pair rare in any text, as `rr` and
+// `RR` are), and only a place that has them for the whole key. Keys whose
+// first two bytes differ only in the bit that tells a letter's case (`rr`
+// and `RR`) are tried for at once, that bit set in the bytes compared.
+const unsigned char* FindKeyInLines(const LineSource& source, const unsigned char* from,
+                                    const unsigned char* end) {
+#if defined(__SSE2__)
+    constexpr unsigned char kCaseBit = 0x20;
+    const std::size_t other = source.keys > 1 ? 1 : 0;
+    const unsigned char* first = source.finders[0].key;
+    const unsigned char* second = source.finders[other].key;
+    if (source.keys > 0 && source.finders[0].length > 1 && source.finders[other].length > 1) {
+        const bool folded = (first[0] | kCaseBit) == (second[0] | kCaseBit) &&
+                            (first[1] | kCaseBit) == (second[1] | kCaseBit);
+        const __m128i fold = _mm_set1_epi8(static_cast<char>(folded ? kCaseBit : 0));
+        const __m128i first0 = _mm_set1_epi8(static_cast<char>(first[0] | (folded ? kCaseBit : 0)));
+        const __m128i first1 = _mm_set1_epi8(static_cast<char>(first[1] | (folded ? kCaseBit : 0)));
+        const __m128i second0 = _mm_set1_epi8(static_cast<char>(second[0]));
+        const __m128i second1 = _mm_set1_epi8(static_cast<char>(second[1]));
+        // The places among the 16 from `at` where a key's first two bytes are.
+        const auto places = [&](const unsigned char* at) {
+            const __m128i here =
+                _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), fold);
+            const __m128i after =
+                _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)), fold);
+            __m128i pairs =
+                _mm_and_si128(_mm_cmpeq_epi8(here, first0), _mm_cmpeq_epi8(after, first1));
+            if (!folded) {
+                pairs = _mm_or_si128(pairs, _mm_and_si128(_mm_cmpeq_epi8(here, second0),
+                                                          _mm_cmpeq_epi8(after, second1)));
+            }
+            return static_cast<unsigned>(_mm_movemask_epi8(pairs));
+        };
+        // 64 places at a time: there is mostly nothing to look at in them.
+        for (; end - from > 64; from += 64) {
+            const uint64_t found = uint64_t{places(from)} | uint64_t{places(from + 16)} << 16 |
+                                   uint64_t{places(from + 32)} << 32 |
+                                   uint64_t{places(from + 48)} << 48;
+            for (uint64_t rest = found; rest != 0; rest &= rest - 1) {
+                const unsigned char* place = from + __builtin_ctzll(rest);
+                if (KeyAt(source, place, end)) return place;
+            }
+        }
+        for (; end - from > 16; from += 16) {
+            for (unsigned found = places(from); found != 0; found &= found - 1) {
+                const unsigned char* place = from + __builtin_ctz(found);
+                if (KeyAt(source, place, end)) return place;
+            }
+        }
+    }
+#endif
+    return FindAnyKey(source.finders, source.keys, from, end);
+}
+
+// Looks for the first error key from `at` on in the block.
+[[gnu::noinline]] void FindNextKey(LineSource& source, int64_t at) {
+    const unsigned char* found =
+        FindKeyInLines(source, lineBlock + (at - source.start), lineBlock + source.length);
+    source.keyFrom = at;
+    source.keyAt = found != nullptr ? source.start + (found - lineBlock) : BlockEnd(source);
+}
+
+// Where the first error key at or after `at` starts in the block, or the
+// block's end.
+int64_t NextKeyAt(LineSource& source, int64_t at) {
+    if (source.keyFrom > at || at > source.keyAt) FindNextKey(source, at);
+    return source.keyAt;
+}
+
+// The first line feed in [from, end), or null. Most lines are short: where
+// the processor has SSE2 they are looked through 16 bytes at a time here,
+// which costs less than a call to memchr.
+const unsigned char* FindFeed(const unsigned char* from, const unsigned char* end) {
+#if defined(__SSE2__)
+    const __m128i feed = _mm_set1_epi8('\n');
+    for (; end - from >= 16; from += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed)));
+        if (found != 0) return from + __builtin_ctz(found);
+    }
+#endif
+    return static_cast<const unsigned char*>(
+        std::memchr(from, '\n', static_cast<std::size_t>(end - from)));
+}
+
+// Makes the line at `at`, which the block holds whole, the line read:
+// `feed` is its line feed, or null where the text ends with it.
+void CutLine(LineSource& source, int64_t at, const unsigned char* feed, TraceLine& line,
+             int64_t* next) {
+    const auto offset = static_cast<std::size_t>(at - source.start);
+    unsigned char* from = lineBlock + offset;
+    const auto run =
+        static_cast<std::size_t>(feed != nullptr ? feed - from : source.length - offset);
+    const bool crlf = feed != nullptr && run > 0 && from[run - 1] == '\r';
+    const std::size_t length = crlf ? run - 1 : run;
+    line.start = at;
+    line.length = static_cast<int64_t>(length);
+    line.holdsNoErrorKey = NextKeyAt(source, at) >= at + static_cast<int64_t>(run);
+    const std::size_t head = std::min(length, kLineHeadSize - 1);
+    source.covered = offset + head;
+    source.coveredByte = from[head];
+    source.covering = true;
+    from[head] = '\0';
+    line.head = reinterpret_cast<const char*>(from);
+    *next = at + static_cast<int64_t>(feed != nullptr ? run + 1 : run);
+}
+
+enum class Found { kInBlock, kRead, kEnd };
+
+// TakeLine where the block does not hold the line and the byte after it: a
+// block is read, or the line ends the text (`feed` gets null), or it is
+// longer than the largest block (and ReadTraceLine reads it).
+[[gnu::noinline]] Found FindLineAnew(LineSource& source, int64_t at, const unsigned char** feed,
+                                     TraceLine& line, int64_t* next) {
+    for (;;) {
+        if (!source.loaded || at < source.start || at > BlockEnd(source)) LoadLines(source, at);
+        const auto offset = static_cast<std::size_t>(at - source.start);
+        const std::size_t left = source.length - offset;
+        *feed = static_cast<const unsigned char*>(std::memchr(lineBlock + offset, '\n', left));
+        const bool whole =
+            source.atEnd || (*feed != nullptr && *feed + 1 < lineBlock + source.length);
+        if (whole) return left > 0 ? Found::kInBlock : Found::kEnd;
+        // The line runs on past the block: the block is read again from the
+        // line's start, larger where it can be.
+        if (offset == 0 && source.length == kBlockSize) {
+            return ReadTraceLine(at, line, next) ? Found::kRead : Found::kEnd;
+        }
+        LoadLines(source, at);
+    }
+}
+
+// Reads the line that starts at `at` as ReadTraceLine does; `next` gets
+// where the line after it starts. False at the end of the text. A line is
+// cut from the block only where the block also holds the byte after its
+// line feed, or ends the text: whether another line follows is then known.
+bool TakeLine(LineSource& source, int64_t at, TraceLine& line, int64_t* next) {
+    Uncover(source);
+    const unsigned char* feed = nullptr;
+    if (source.loaded && at >= source.start && at < BlockEnd(source)) {
+        feed = FindFeed(lineBlock + (at - source.start), lineBlock + source.length);
+    }
+    if (feed == nullptr || feed + 1 >= lineBlock + source.length) {
+        const Found found = FindLineAnew(source, at, &feed, line, next);
+        if (found != Found::kInBlock) return found == Found::kRead;
+    }
+    CutLine(source, at, feed, line, next);
+    return true;
+}
+
+// Whether another line starts at `at`, where a line taken ends. A line cut
+// from the block ends before the block does, or with the text.
+bool MoreLines(LineSource& source, int64_t at) {
+    if (source.loaded && at >= source.start && at < BlockEnd(source)) return true;
+    if (source.loaded && at == BlockEnd(source) && source.atEnd) return false;
+    // Only after a line ReadTraceLine read, whose head is not in the block.
+    LoadLines(source, at);
+    return source.length > 0;
+}
+
 // ---- walking through lines -------------------------------------------------------
 
 // Reads whole lines from a line start with the view after the lines before
 // it, interpreting each as stepping would.
 struct Walk {
     int64_t next = 0;  // the start of the next line
+    LineSource source;
     ParserView view;
     // kwt's own format reads the state on screen, which stepping sets to
     // each step's state.
@@ -337,6 +606,7 @@ struct Walk {
     // A view to keep while walking on, for a jump back.
     ParserView kept;
     bool keeping = false;
+    int64_t checkpointDue = 0;  // CheckpointDue()
 };
 
 void StartWalk(Walk& walk, int64_t lineStart, const ParserView& view, uint32_t screen,
@@ -347,6 +617,8 @@ void StartWalk(Walk& walk, int64_t lineStart, const ParserView& view, uint32_t s
     walk.lines = 0;
     walk.progress = &progress;
     walk.keeping = false;
+    walk.checkpointDue = CheckpointDue();
+    StartLines(walk.source);
 }
 
 enum class WalkStep { kLine, kEnd, kStopped };
@@ -356,16 +628,25 @@ WalkStep ReadWalkLine(Walk& walk, TraceLine& line) {
     if (++walk.lines % kWalkLinesPerCheck == 0 && !GoOn(*walk.progress, walk.next)) {
         return WalkStep::kStopped;
     }
-    if (!ReadTraceLine(walk.next, line, &walk.next)) return WalkStep::kEnd;
+    if (!TakeLine(walk.source, walk.next, line, &walk.next)) return WalkStep::kEnd;
     return WalkStep::kLine;
 }
 
 void Interpret(Walk& walk, const TraceLine& line) {
-    ParserView held[2] = {walk.view, walk.kept};
-    KeepStackRoom(held, walk.keeping ? 2 : 1);
+    bool collected = false;
+    if (walk.keeping) {
+        const ParserView held[2] = {walk.view, walk.kept};
+        collected = KeepStackRoom(held, 2);
+    } else {
+        collected = KeepStackRoom(&walk.view, 1);
+    }
+    if (collected) walk.checkpointDue = CheckpointDue();
     InterpretLine(walk.view, line, walk.screen);
     walk.screen = walk.view.state;
-    NoteCheckpoint(walk.next, walk.view);
+    if (walk.next >= walk.checkpointDue) {
+        NoteCheckpoint(walk.next, walk.view);
+        walk.checkpointDue = CheckpointDue();
+    }
 }
 
 // Whether the piece at `target` lies in `line`.
@@ -606,6 +887,26 @@ SearchOutcome FindEntryBackward(const Cursor& cursor, uint32_t state, Progress& 
     return SearchOutcome::kNotFound;
 }
 
+// `G`: the trace's last step, the last piece of its last line. Every line
+// after the cursor's takes effect on the way; the last is left to Land, which
+// takes it as a step onto its last piece does.
+SearchOutcome FindEnd(const Cursor& cursor, Progress& progress) {
+    Walk walk;
+    StartWalk(walk, cursor.walkFrom, cursor.view, nState, progress);
+    TraceLine line;
+    for (;;) {
+        if (++walk.lines % kWalkLinesPerCheck == 0 && !GoOn(*walk.progress, walk.next)) {
+            return SearchOutcome::kStopped;
+        }
+        // Only before the first line: the cursor's step is the last.
+        if (!TakeLine(walk.source, walk.next, line, &walk.next)) return SearchOutcome::kNotFound;
+        if (!MoreLines(walk.source, walk.next)) break;
+        Interpret(walk, line);
+    }
+    Land(LastPieceStart(line), walk.view, walk.screen);
+    return SearchOutcome::kFound;
+}
+
 }  // namespace
 
 SearchOutcome SearchTrace(ConsoleHandle input, ConsoleHandle output, SearchKind kind,
@@ -628,6 +929,7 @@ SearchOutcome SearchTrace(ConsoleHandle input, ConsoleHandle output, SearchKind 
     case SearchKind::kError: return FindError(cursor, progress);
     case SearchKind::kEnterForward: return FindEntryForward(cursor, state, progress);
     case SearchKind::kEnterBackward: return FindEntryBackward(cursor, state, progress);
+    case SearchKind::kEnd: return FindEnd(cursor, progress);
     }
     return SearchOutcome::kNotFound;
 }

@@ -37,6 +37,7 @@ std::array<uint64_t, kWords> used{1};
 std::array<uint64_t, kWords> marks{};
 uint32_t marked = 0;
 uint32_t freeCount = 0;  // entries below neverUsed not in use
+uint32_t collections = 0;
 uint32_t neverUsed = 1;  // entries from here on have not been handed out yet
 // No entry below this word is free: they are taken lowest first.
 std::size_t firstFreeWord = 0;
@@ -47,10 +48,14 @@ uint64_t Bit(StackHandle entry) { return uint64_t{1} << (entry % kWordBits); }
 
 // The lowest clear bit of a word that has one.
 uint32_t LowestClearBit(uint64_t word) {
+#if defined(__GNUC__)
+    return static_cast<uint32_t>(__builtin_ctzll(~word));
+#else
     uint32_t bit = 0;
     for (uint64_t clear = ~word; (clear & 0xFF) == 0; clear >>= 8) bit += 8;
     for (uint64_t clear = ~word >> bit; (clear & 1) == 0; clear >>= 1) ++bit;
     return bit;
+#endif
 }
 
 StackHandle NewEntry(uint32_t state, uint32_t depth, StackHandle below, uint16_t symbol = 0) {
@@ -76,6 +81,7 @@ bool IsMarked(StackHandle entry) { return (marks[entry / kWordBits] & Bit(entry)
 }  // namespace
 
 void ResetStacks() {
+    ++collections;
     used.fill(0);
     used[0] = Bit(kEmptyStack);
     marks.fill(0);
@@ -112,6 +118,21 @@ uint32_t StackSymbols(StackHandle stack, std::array<uint16_t, kStackDepthMax>& s
     return depth;
 }
 
+bool StackHolds(StackHandle stack, const uint32_t* states, uint32_t count, StackHandle* held,
+                uint32_t known) {
+    if (!IsEntry(stack) || entries[stack].depth + 1u != count) return false;
+    for (uint32_t depth = count; depth > 0; --depth) {
+        const uint32_t at = depth - 1;
+        if (at < known && stack == held[at]) return true;
+        if (!IsEntry(stack) || entries[stack].depth != at || entries[stack].state != states[at]) {
+            return false;
+        }
+        held[at] = stack;
+        stack = entries[stack].below;
+    }
+    return true;
+}
+
 StackHandle StackPut(StackHandle stack, uint32_t depth, uint32_t state, uint16_t symbol) {
     if (depth >= kStackDepthMax) return kUnknownStack;
     while (IsEntry(stack) && entries[stack].depth > depth) stack = entries[stack].below;
@@ -145,6 +166,8 @@ StackHandle StackPop(StackHandle stack, uint32_t count) {
     return stack;
 }
 
+uint32_t StackCollections() { return collections; }
+
 uint32_t StackEntriesFree() { return freeCount + (kStackEntriesMax + 1 - neverUsed); }
 
 void MarkStack(StackHandle stack) {
@@ -155,6 +178,7 @@ void MarkStack(StackHandle stack) {
 }
 
 void CollectStacks() {
+    ++collections;
     marks[0] |= Bit(kEmptyStack);
     used = marks;
     freeCount = neverUsed - 1 - marked;

@@ -332,6 +332,7 @@ bool ReadTraceLine(int64_t offset, TraceLine& line, int64_t* next) {
         return false;
     }
     line.head = lineHead.data();
+    line.holdsNoErrorKey = false;
     *next = TextTell(pfileTrace);
     return true;
 }
@@ -341,14 +342,14 @@ void InterpretLine(ParserView& view, const TraceLine& line, uint32_t screen) {
     kind->Interpret(view, line, screen);
     // An error line ends what allows a new error: one error lasts until the
     // kind allows the next (a generator's parser shifts a real token).
-    if (kind->IsErrorLine(line.head)) {
+    if (!line.holdsNoErrorKey && kind->IsErrorLine(line.head)) {
         view.flags = static_cast<uint8_t>(view.flags & ~kNewErrorAllowed);
     }
 }
 
 bool StartsNewError(const ParserView& before, const TraceLine& line) {
     return !IsShownOnly(line.start) && (before.flags & kNewErrorAllowed) != 0 &&
-           kind->IsErrorLine(line.head);
+           !line.holdsNoErrorKey && kind->IsErrorLine(line.head);
 }
 
 void TraceErrorKeys(const char** key, const char** otherKey) {

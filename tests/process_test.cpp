@@ -130,6 +130,9 @@ TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
     }
     Open({30, 3, 4, 2}, {});
     EXPECT_EQ(Shown(Run(""), 24).substr(0, 18), "The trace is empty");
+    Open({30, 3, 4, 2}, {});
+    EXPECT_EQ(std::make_pair(Shown(Run("G"), 24).substr(0, 18), fake::state.beeps),
+              std::make_pair(std::string("The trace is empty"), 1));
     Open({30, 3, 4, 2}, {"Starting parse", "Entering state 1"});
     Run("+s\x1b");
     EXPECT_EQ(Shown(fake::Waits()[2], 0), Field("The parser's stack: 1 state, top first"));
@@ -260,6 +263,8 @@ const KeyRow kKeyRows[] = {
     {"+++[\r\r", 2, 0, 1},
     // At the end a step key changes nothing: - goes back to the line before the last.
     {"++++++-", 3, 0, 2, 3},
+    // G jumps to the last line, and there beeps; - comes back to where it jumped from.
+    {"+GG-", 2, 0, 1, 1},
     // Home and End restart the history at the line on display.
     {"+++[-", 0, 0, 0, 3},
     {"+++[+", 1, 0, 0, 4},

@@ -1,7 +1,7 @@
 // kwt on real traces: the generators build the example calculator, and kwt steps through each
 // trace in a window of 120 x 40; every step must show what a model read from the trace text says
 // (state, lookahead, return state, the stack in the pane beside the listing window), and back (-)
-// and jumps (/ n N e > < g) must land where stepping does.
+// and jumps (/ n N e > < g G) must land where stepping does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -524,6 +524,12 @@ struct Expected {
             }
             if ((key == 'n' || key == 'N') && !text.empty()) Find(key == 'n', key, 0);
             if (key == 'e' || key == '>' || key == '<') Find(key != '<', key, screen);
+            // G: the last step; at it, the bell and nothing else.
+            if (key == 'G' && history[at] + 1 < steps.size()) {
+                Land(steps.size() - 1);
+            } else if (key == 'G') {
+                Miss("This is the trace's last step");
+            }
             // + on a recorded step replays it; at the trace's end it beeps and takes no step.
             if (key == '+' && at + 1 < history.size()) {
                 ++at;
@@ -580,14 +586,23 @@ const char* const kKeyRows[] = {
     "g2\r<",
     "++++g0\r<",
     "++g2\r+",
+    "G",
+    "G-",
+    "+G",
+    "GG",
+    "G-+",
+    "G<",
 };
 
 TEST(Search, JumpsLandWhereSteppingWouldAndMissesChangeNothing) {
     const TempDir dir;
-    // kwt's own traces, the second with an error run on its second line.
+    // kwt's own traces, the second with an error run on its second line, the last, of two pieces
+    // and no line feed.
     std::vector<TraceFiles> traces{
         OwnFiles(dir, kOwnTrace),
-        OwnFiles(dir, "at state 1, next token 258\nerror: pop state 1, recover state 2\n",
+        OwnFiles(dir,
+                 "at state 1, next token 258\nerror: pop state 1, recover state 2" +
+                     std::string(50, '.'),
                  "own.err")};
     for (const auto& [made, input] : Runs()) traces.push_back(RealTrace(dir, *made, input));
     for (const TraceFiles& files : traces) {
