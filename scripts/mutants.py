@@ -83,17 +83,22 @@ M = [
  "        PutState(view, depth + 1, target);\n        MoveTo(view, target);\n        view.flags",
  "        PutState(view, depth + 1, target);\n        view.flags"),
 ("R07", "one error stops e at every error line", "src/trace.cpp",
- "    if (kind->IsErrorLine(line.head)) {\n        view.flags = static_cast<uint8_t>(view.flags & ~kNewErrorAllowed);\n    }",
- "    view.flags = kind->IsErrorLine(line.head) ? 0 : kNewErrorAllowed;"),
+ "    if (!line.holdsNoErrorKey && kind->IsErrorLine(line.head)) {\n"
+ "        view.flags = static_cast<uint8_t>(view.flags & ~kNewErrorAllowed);\n"
+ "    }",
+ "    view.flags = !line.holdsNoErrorKey && kind->IsErrorLine(line.head) ? 0 : kNewErrorAllowed;"),
 ("R08", "a browsed state leaks into a bison step", "src/kind_bison.cpp",
- "void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {\n    const char* text = line.head;",
- "void Interpret(ParserView& view, const TraceLine& line, uint32_t screen) {\n    view.state = screen;\n    const char* text = line.head;"),
+ "void Interpret(ParserView& view, const TraceLine& line, uint32_t /*screen*/) {\n"
+ "    Head head{line.head,",
+ "void Interpret(ParserView& view, const TraceLine& line, uint32_t screen) {\n"
+ "    view.state = screen;\n"
+ "    Head head{line.head,"),
 ("R09", "a deep Stack now line cut at its head", "src/kinds.h",
  "    if (inHead < kLineHeadSize - 1 || static_cast<int64_t>(inHead) >= line.length) return;",
  "    if (inHead > 0) return;"),
 ("R10", "a reduction's $i lines not counted", "src/kind_bison.cpp",
- "        ++view.pendingPops;",
- "        (void)0;"),
+ "TakeWord(head, \"   $\")) ++view.pendingPops;",
+ "TakeWord(head, \"   $\")) (void)0;"),
 ("R11", "the trace's kind told from its first 1,000 lines", "src/trace.cpp",
  "    while (found == nullptr &&\n           TextReadLine(file, lineHead.data(), lineHead.size(), &start, &length)) {",
  "    for (int i = 0; found == nullptr && i < 1000 &&\n           TextReadLine(file, lineHead.data(), lineHead.size(), &start, &length); ++i) {"),
@@ -131,8 +136,10 @@ M = [
  "    Take(text, \"Reading a token: \");",
  "    (void)text;"),
 ("R23", "a generator's first trace line not interpreted", "src/kind_byacc.cpp",
- "\"rror\", \"RROR\", true, false, false},",
- "\"rror\", \"RROR\", true, false, true},"),
+ "\"rror\", \"RROR\", true, false, false,\n"
+ "     nullptr},",
+ "\"rror\", \"RROR\", true, false, true,\n"
+ "     nullptr},"),
 ("K24", "a state past the listing's last shown as if in it", "src/process.cpp",
  "    if (nState >= nStates) {\n        // Only a step",
  "    if (false) {\n        // Only a step"),
@@ -173,9 +180,11 @@ M = [
 ("N10", "Accept! keeps the lookahead", "src/kind_lemon.cpp",
  "        Pop(view, 1);\n        DropToken(view);",
  "        Pop(view, 1);"),
-("N11", "a pending entry shown with a state number", "src/process.cpp",
- "            } else if (state == kNoStateEntry) {\n                std::snprintf(line, sizeof line, \"%5s %s\", \"-\", TraceTokenName(symbol));",
- "            } else if (false) {\n                std::snprintf(line, sizeof line, \"%5s %s\", \"-\", TraceTokenName(symbol));"),
+("N11", "a pending entry shown with a state number", "src/pages.cpp",
+ "} else if (state == kNoStateEntry) {\n"
+ "            std::snprintf(line, sizeof line, \"%6s  %-20.20s  %s\", \"-\", TraceTokenName(symbol),",
+ "} else if (false) {\n"
+ "            std::snprintf(line, sizeof line, \"%6s  %-20.20s  %s\", \"-\", TraceTokenName(symbol),"),
 ("N12", "Popping takes off an entry of another symbol", "src/kind_lemon.cpp",
  "        if (!IsTraceTokenName(StackSymbol(stack), line.name, line.length)) stack = kUnknownStack;",
  "        (void)0;"),
@@ -220,8 +229,12 @@ M = [
  "    stepViews[sStepCursor] = view;\n}\n\nvoid RecordJump",
  "    stepViews[sStepCursor] = view;\n    stepViews[sStepCursor].state = nState;\n}\n\nvoid RecordJump"),
 ("P09", "a collection that left little stops every later one", "src/history.cpp",
- "    if (StackEntriesFree() >= kStackReserve) return;\n    CollectUnheld(working, count);",
- "    static uint32_t left = kStackEntriesMax;\n    if (StackEntriesFree() >= kStackReserve || StackEntriesFree() + kStackReserve / 2 > left) return;\n    CollectUnheld(working, count);\n    left = StackEntriesFree();"),
+ "    if (StackEntriesFree() >= kStackReserve) return false;\n"
+ "    CollectUnheld(working, count);",
+ "    static uint32_t left = kStackEntriesMax;\n"
+ "    if (StackEntriesFree() >= kStackReserve || StackEntriesFree() + kStackReserve / 2 > left) return false;\n"
+ "    CollectUnheld(working, count);\n"
+ "    left = StackEntriesFree();"),
 # ---- jumps ------------------------------------------------------------------------------------
 ("J01", "a backward search lands on the cursor's own line", "src/search.cpp",
  "    int64_t end = cursor.piece;",
@@ -285,8 +298,13 @@ M = [
  "        if (nStates > 0 && nState != nStates - 1) {",
  "        if (nState != nStates - 1) {"),
 ("K06", "no discard after a key", "src/process.cpp",
- "            ConsoleSleep(kKeyPauseMilliseconds);\n            Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);\n        }\n        if (IsEscapePressed(event)) break;",
- "            ConsoleSleep(kKeyPauseMilliseconds);\n        }\n        if (IsEscapePressed(event)) break;"),
+ "            ConsoleSleep(kKeyPauseMilliseconds);\n"
+ "            Checked(ConsoleDiscardInput(input), kUnit, __LINE__, kDiscardLabel);\n"
+ "        }\n"
+ "        if (IsEscapePressed(event) && !escapeLeftPage) break;",
+ "            ConsoleSleep(kKeyPauseMilliseconds);\n"
+ "        }\n"
+ "        if (IsEscapePressed(event) && !escapeLeftPage) break;"),
 ("K07", "Esc key-up ends", "src/process.cpp",
  "    return event.isKey && event.keyDown && event.virtualKey == VirtualKey::kEscape;",
  "    return event.isKey && event.virtualKey == VirtualKey::kEscape;"),
@@ -318,8 +336,13 @@ M = [
  "    if (nStates == 0) {\n        Textf(output, row, 0,",
  "    if (false) {\n        Textf(output, row, 0,"),
 ("K17", "the listing window fixed at 23 rows", "src/process.cpp",
- "int ListingRows() { return nScreenRows - 2; }",
- "int ListingRows() { return 23; }"),
+ "int ListingRows() {\n"
+ "    const int pane = TracePaneRows();\n"
+ "    return nScreenRows - 2 - (pane > 0 ? pane + 1 : 0);\n"
+ "}",
+ "int ListingRows() {\n"
+ "    return 23;\n"
+ "}"),
 ("K18", "a window narrower than 80 columns drawn", "src/process.cpp",
  "bool ScreenFits() { return nScreenColumns >= kScreenColumns && nScreenRows >= kLeastScreenRows; }",
  "bool ScreenFits() { return nScreenRows >= kLeastScreenRows; }"),
@@ -329,9 +352,9 @@ M = [
 ("K20", "a resize does not repaint", "src/process.cpp",
  "            if (TakeResize(output)) repaint();",
  "            TakeResize(output);"),
-("K21", "the stack pane's last row overrun", "src/process.cpp",
- "        const bool cut = StackDepth(stack) > static_cast<uint32_t>(end - row);",
- "        const bool cut = StackDepth(stack) > static_cast<uint32_t>(end - row + 1);"),
+("K21", "the stack pane's last row overrun", "src/pages.cpp",
+ "const bool cut = StackDepth(stack) > static_cast<uint32_t>(end - row);",
+ "const bool cut = StackDepth(stack) > static_cast<uint32_t>(end - row + 1);"),
 # ---- the terminal -------------------------------------------------------------------------------
 ("C01", "typed-ahead reaches shell", "src/platform/console_terminal.cpp",
  "    endwin();\n    // Nothing typed during the run may reach the shell.\n    tcflush(STDIN_FILENO, TCIFLUSH);",
