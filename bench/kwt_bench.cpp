@@ -30,6 +30,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -662,27 +663,40 @@ void End(benchmark::State& state) {
 
 // ---- each generator's trace ------------------------------------------------------
 
-// Interprets every line of a trace, as a jump over it does; gives the seconds.
-double InterpretWholeTrace(const bench::GeneratedTrace& trace) {
+// Interprets every line of a trace, line after line through the trace's
+// reader; or, `byJump`, as G does from its first step, through the walk
+// every jump takes. Gives the seconds.
+double InterpretWholeTrace(const bench::GeneratedTrace& trace, bool byJump) {
     {
         QuietStandardOutput quiet;
         ReadInclude(trace.header.c_str());
         OpenLRT(trace.listing.c_str());
     }
     TextClose(pfileTrace);
+    pfileTrace = nullptr;
     OpenTrace(trace.trace.c_str());
     ResetSteps();
-    MarkFirstLine();
-    ParserView view = FirstView();
-    TraceLine line;
-    const double seconds = Seconds([&] {
-        int64_t next = 0;
-        for (int64_t at = 0; ReadTraceLine(at, line, &next); at = next) {
-            KeepStackRoom(&view, 1);
-            InterpretLine(view, line, view.state);
-        }
-    });
-    benchmark::DoNotOptimize(view);
+    double seconds = 0;
+    if (byJump) {
+        const ConsoleHandle output = ConsoleOutputHandle();
+        uint16_t scroll = 0;
+        nState = 0;
+        LoadLRT();
+        BeginSteps(output, scroll);
+        seconds = Seconds([&] { SearchTrace(ConsoleInputHandle(), output, SearchKind::kEnd, ""); });
+    } else {
+        MarkFirstLine();
+        ParserView view = FirstView();
+        TraceLine line;
+        seconds = Seconds([&] {
+            int64_t next = 0;
+            for (int64_t at = 0; ReadTraceLine(at, line, &next); at = next) {
+                KeepStackRoom(&view, 1);
+                InterpretLine(view, line, view.state);
+            }
+        });
+        benchmark::DoNotOptimize(view);
+    }
     CloseTrace();
     TextClose(pfileLRT);
     pfileLRT = nullptr;
@@ -690,14 +704,17 @@ double InterpretWholeTrace(const bench::GeneratedTrace& trace) {
 }
 
 void Generators(benchmark::State& state) {
-    double bison = 0, lemon = 0;
+    // Seconds for bison's and lemon's traces, line by line and by G.
+    std::array<double, 2> bison{}, lemon{};
     for (auto _ : state) {
         const bool bisonFirst = state.iterations() % 2 == 0;
-        if (bisonFirst) bison += InterpretWholeTrace(inputs.bison);
-        const double lemonSeconds = InterpretWholeTrace(inputs.lemon);
-        if (!bisonFirst) bison += InterpretWholeTrace(inputs.bison);
-        lemon += lemonSeconds;
-        state.SetIterationTime(lemonSeconds);
+        for (const bool byJump : {false, true}) {
+            if (bisonFirst) bison[byJump] += InterpretWholeTrace(inputs.bison, byJump);
+            const double lemonSeconds = InterpretWholeTrace(inputs.lemon, byJump);
+            if (!bisonFirst) bison[byJump] += InterpretWholeTrace(inputs.bison, byJump);
+            lemon[byJump] += lemonSeconds;
+            if (!byJump) state.SetIterationTime(lemonSeconds);
+        }
     }
     // The steppers' tables as they were: the large grammar's header.
     ReadInclude(inputs.header.c_str());
@@ -706,10 +723,15 @@ void Generators(benchmark::State& state) {
         return seconds / runs / static_cast<double>(trace.lines) * 1e9;
     };
     state.counters["MB"] = static_cast<double>(inputs.lemon.bytes) / 1e6;
-    state.counters["bison_ns_line"] = perLine(bison, inputs.bison);
-    state.counters["lemon_ns_line"] = perLine(lemon, inputs.lemon);
-    state.counters["ratio_line"] = perLine(lemon, inputs.lemon) / perLine(bison, inputs.bison);
-    state.counters["ratio_byte"] = lemon / bison;
+    state.counters["bison_ns_line"] = perLine(bison[0], inputs.bison);
+    state.counters["lemon_ns_line"] = perLine(lemon[0], inputs.lemon);
+    state.counters["ratio_line"] =
+        perLine(lemon[0], inputs.lemon) / perLine(bison[0], inputs.bison);
+    state.counters["ratio_byte"] = lemon[0] / bison[0];
+    state.counters["G_bison_ns_line"] = perLine(bison[1], inputs.bison);
+    state.counters["G_lemon_ns_line"] = perLine(lemon[1], inputs.lemon);
+    state.counters["G_ratio_line"] =
+        perLine(lemon[1], inputs.lemon) / perLine(bison[1], inputs.bison);
 }
 
 std::vector<std::string> TerminalNames() {
