@@ -150,6 +150,9 @@ const FormatRow kFormatRows[] = {
     {'t', kByacc + "yydebug: state 5, reading 41 (')') <1.5>", "5 back 2 token 41 ')' [5]"},
     // A state past the listing's last is taken as the trace says.
     {'t', kByacc + "yydebug[9]: state 12, reading token 40 ('(')", "12 back 2 token 40 '(' [12]"},
+    {'t', kByacc + "yydebug[9,trial]: state 12, reading token 40 ('(')",
+     "12 back 2 token 40 '(' [12]"},
+    {'t', kByacc + "yydebug[9,-1]: state 12, reading token 40 ('(')", "12 back 2 token 40 '(' [12]"},
     {'t', kByacc + "yydebug[1]: state 4, reading token 300 (NO_CLOSE",
      "4 back 2 token 300 ',' [4]"},
     {'t', kByacc + "calcdebug[2]: after reduction, shifting from state 3 to state 7",
