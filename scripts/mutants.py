@@ -133,8 +133,8 @@ M = [
  "    if (state == view.state) return;",
  "    if (state == view.state || state >= nStates) return;"),
 ("R22", "older bison's read and lookahead on one line not read", "src/kind_bison.cpp",
- "    Take(text, \"Reading a token: \");",
- "    (void)text;"),
+ "    TakeWord(head, \"Reading a token: \");",
+ "    (void)head;"),
 ("R23", "a generator's first trace line not interpreted", "src/kind_byacc.cpp",
  "\"rror\", \"RROR\", true, false, false,\n"
  "     nullptr},",

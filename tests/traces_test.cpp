@@ -248,15 +248,16 @@ struct Model {
             if (m[3] == "Entering") Push(state);
         }
         // kwt keeps the first kSplitStacksMax stacks: the state of another is not known.
+        const long unknown = kUnknownEntry;
         const auto kept = [&](const std::string& n) {
-            return std::stoul(n) < kSplitStacksMax ? lastOf[std::stol(n)] : -1;
+            return std::stoul(n) < kSplitStacksMax ? lastOf[std::stol(n)] : unknown;
         };
         if (std::regex_search(line, m, glr)) {
             Split();
             if (m[1].matched) Move(kept(m[1]));
             if (m[2].matched) lastOf[std::stol(m[2])] = kept(m[3]);
             if (m[4].matched) lastOf[std::stol(m[5])] = kept(m[4]);
-            if (m[4].matched && m[5] == "0") lost = kept(m[4]) < 0;
+            if (m[4].matched && m[5] == "0") lost = kept(m[4]) == unknown;
         }
         if (line == "Starting parse") lost = false;
         if (std::regex_match(line, m, named)) {
