@@ -136,6 +136,10 @@ TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
     Open({30, 3, 4, 2}, {"Starting parse", "Entering state 1"});
     Run("+s\x1b");
     EXPECT_EQ(Shown(fake::Waits()[2], 0), Field("The parser's stack: 1 state, top first"));
+    // An entry shifted with a reduction pending has no state: a dash stands for it.
+    Open({30, 3, 4, 2}, {"p: Input 'A' in state 0", "p: Shift 'A', pending reduce 1"});
+    Run("+s\x1b");
+    EXPECT_EQ(Shown(fake::Waits()[2], 1).substr(0, 9), "     -  A");
     // The stack page: PgDn a window less one row on, End to the bottom, PgUp and Home back.
     std::string stack = "Stack now";
     for (int k = 0; k <= 60; ++k) stack += " " + std::to_string(k);

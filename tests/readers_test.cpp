@@ -215,6 +215,12 @@ const FormatRow kFormatRows[] = {
     {'t', kLemon + "p: Input 'B' in state 0\np: Shift 'B', go to state 3\np: Popping A\nPopping B",
      "3 back 0 token 0 (none)"},
     {'t', kLemon + "p: Input 'A' in state 4", "4 back 2 token 11 A"},
+    // A parse that starts again starts with a stack of state 0 alone.
+    {'t',
+     kLemon + "p: Shift 'A', go to state 3\np: Input 'B' in state 0\np: Shift 'B', go to state 5",
+     "5 back 0 token 0 (none) [0 5]"},
+    {'t', kLemon + "p: Shift 'A', go to state 3\np: Return. Stack=[A A]",
+     "3 back 2 token 0 (none)"},
     {'t', "Input 'A' in state 0\nShift 'A', go to state 3\nShift 'A', pending reduce 1",
      "3 back 2 token 0 (none) [0 3 4294967294]"},
     {'t',
@@ -223,6 +229,11 @@ const FormatRow kFormatRows[] = {
          "p: Return. Stack=[" + Lines(2100, [](std::size_t) { return std::string("A "); }) + "]",
      "3 back 2 token 0 (none) [0" + Lines(2100, [](std::size_t) { return std::string(" 3"); }) +
          "]"},
+    {'t',
+     kLemon +
+         Lines(2100, [](std::size_t) { return std::string("p: Shift 'A', go to state 3\n"); }) +
+         "p: Return. Stack=[" + Lines(2099, [](std::size_t) { return std::string("A "); }) + "B]",
+     "3 back 2 token 0 (none)"},
     {'n', "257|#define IDENT 257\n#define OTHER 257\n", "IDENT"},
     {'n', "-1|#define IDENT 257\n", "EOF"},
     {'n', "0|#define IDENT 257\n", "NULL"},
