@@ -467,15 +467,22 @@ void ShowInputPage(ConsoleHandle output, uint32_t top) {
     // `top`), and its characters in view: a line too long for the window
     // shows from a cell before them.
     const uint32_t firstLine = top > 0 ? top : FirstLineAround(focus);
-    int first = 0;
     const long length = ReadInputLine(focus.line);
-    if (length >= 0) {
-        const auto size = static_cast<std::size_t>(length);
-        const int from = CellOf(inputLine.data(), size, focus.column);
-        const int to = CellOf(inputLine.data(), size,
-                              focus.endLine == focus.line ? focus.endColumn : focus.column);
-        if (to >= kInputColumns) first = std::max(0, from - kInputColumns / 3);
+    if (length < 0) {
+        // The trace's location is not in this input: from another run, most likely.
+        char note[2 * kLineSize];
+        std::snprintf(note, sizeof note,
+                      "Line %u is past the input's end (%u lines): is it the file the parser read?",
+                      focus.line, InputLineCount());
+        ShowTextRow(output, 1, note);
+        for (int row = 2; row < end; ++row) ShowTextRow(output, row, "");
+        return;
     }
+    const auto size = static_cast<std::size_t>(length);
+    const int from = CellOf(inputLine.data(), size, focus.column);
+    const int to = CellOf(inputLine.data(), size,
+                          focus.endLine == focus.line ? focus.endColumn : focus.column);
+    const int first = to >= kInputColumns ? std::max(0, from - kInputColumns / 3) : 0;
     const bool marks = ConsoleShowsAttributes();
     for (int row = 1; row < end; ++row) {
         const uint32_t number = firstLine + uint32_t(row - 1);

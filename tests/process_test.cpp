@@ -133,9 +133,12 @@ TEST_F(Process, EveryRepaintCoversRows0To23InAll80ColumnsAndThePane) {
     Open({30, 3, 4, 2}, {});
     EXPECT_EQ(std::make_pair(Shown(Run("G"), 24).substr(0, 18), fake::state.beeps),
               std::make_pair(std::string("The trace is empty"), 1));
-    Open({30, 3, 4, 2}, {"Starting parse", "Entering state 1"});
+    // Each entry: its state, the symbol that leads there and its first item, blanks before it cut.
+    Open({}, {"Starting parse", "Entering state 1"},
+         StateHeader(0) + "\n" + StateHeader(1) + "\n\t e : e '+' .  (2)\n");
     Run("+s\x1b");
     EXPECT_EQ(Shown(fake::Waits()[2], 0), Field("The parser's stack: 1 state, top first"));
+    EXPECT_EQ(Shown(fake::Waits()[2], 1), Field("     1  '+'                   e : e '+' .  (2)"));
     // An entry shifted with a reduction pending has no state: a dash stands for it.
     Open({30, 3, 4, 2}, {"p: Input 'A' in state 0", "p: Shift 'A', pending reduce 1"});
     Run("+s\x1b");
@@ -204,15 +207,24 @@ TEST_F(Process, TheTraceAroundTheStep) {
     EXPECT_EQ(Shown(fake::Waits()[1], 0).substr(0, 17), "No location here:");
     CloseInput();
     // With one: its line a third down; PgDn, End, Home and PgUp (a beep) move the page.
-    Open({30, 23, 24, 2}, {"Starting parse", "Next token is token IDENT (50.1-3: abc)"});
+    Open({30, 23, 24, 2}, {"Starting parse", "Next token is token IDENT (1050.1-3: abc)"});
     std::string input;
-    for (int k = 1; k <= 100; ++k) input += "line " + std::to_string(k) + "\n";
+    for (int k = 1; k <= 1100; ++k) input += "line " + std::to_string(k) + "\n";
+    input.pop_back();  // the last line has no line feed
     ASSERT_TRUE(OpenInput(dir.Write("input", input).c_str()));
     Run("+i}][{\x1b\x1b");
-    for (const auto& [wait, first] : {std::pair{2, 43}, {3, 64}, {4, 79}, {5, 1}, {6, 1}}) {
-        EXPECT_EQ(std::stoi(Shown(fake::Waits()[std::size_t(wait)], 1).substr(0, 6)), first);
+    for (const auto& [wait, first] : {std::pair{2, 1043}, {3, 1064}, {4, 1079}, {5, 1}, {6, 1}}) {
+        const std::string row = Shown(fake::Waits()[std::size_t(wait)], 1);
+        EXPECT_EQ(std::stoi(row.substr(0, 6)), first);
+        EXPECT_NE(row.find("line " + std::to_string(first) + " "), std::string::npos) << row;
     }
     EXPECT_EQ(fake::state.beeps, 1);
+    // A location past the input's last line: the input does not fit the trace.
+    Open({30, 23, 24, 2}, {"Starting parse", "Next token is token IDENT (5000.1-3: abc)"});
+    Run("+i\x1b");
+    EXPECT_EQ(
+        Shown(fake::Waits()[2], 1),
+        Field("Line 5000 is past the input's end (1100 lines): is it the file the parser read?"));
     CloseInput();
 }
 

@@ -143,7 +143,9 @@ const FormatRow kFormatRows[] = {
     {'t',
      kOwn + "at state 0, next token 257\nat state 10, next token 257\nat state 5 , next token 257",
      "2 back 1 token 11 (none)"},
-    {'t', kOwn + "at state 4294967301, next token 257\nerror: pop state 7, recover state 0",
+    {'t',
+     kOwn + "at state 4294967301, next token 257\nerror: pop state 7, recover state 0\n3, next "
+            "token 43",
      "2 back 1 token 11 (none)"},
     {'t', kOwn + "Entering state 5\nyydebug[1]: state 6, reading token 1 (A)",
      "2 back 1 token 11 (none)"},

@@ -671,11 +671,12 @@ TEST(StackPool, ACollectionReusesOnlyWhatIsNotHeldAndRunsWheneverTheRoomIsShort)
     EXPECT_EQ(std::make_tuple(StackDepth(stack), StackState(stack), StackPush(stack, 0)),
               std::make_tuple(kStackDepthMax, kStackEntriesMax - 1, kUnknownStack));
     // Stacks of 55,000 states that share no entry, jumped through: the steps come to hold the
-    // pool, and after Home the next line's stack is known again.
+    // pool, and after Home the next line's stack is known again. Each line is longer than the
+    // walk's largest block, so the walk reads it through the trace's reader.
     std::string trace = "Starting parse\n";
     for (int line = 0; line < 12; ++line) {
         trace += "Stack now";
-        for (int depth = 0; depth < 55000; ++depth) trace += line % 2 ? " 1" : " 2";
+        for (int depth = 0; depth < 55000; ++depth) trace += line % 2 ? " 1    " : " 2    ";
         trace += "\n";
     }
     const TempDir dir;
