@@ -152,6 +152,9 @@ const FormatRow kFormatRows[] = {
     {'t', kByacc + "yydebug: state 5, reading 41 (')') <1.5>", "5 back 2 token 41 ')' [5]"},
     // A state past the listing's last is taken as the trace says.
     {'t', kByacc + "yydebug[9]: state 12, reading token 40 ('(')", "12 back 2 token 40 '(' [12]"},
+    // A depth that names another state than the stack held there: the trace's holds.
+    {'t', kByacc + "yydebug[1]: state 3, reading 40 ('(')\nyydebug[1]: state 5, reading 40 ('(')",
+     "5 back 3 token 40 '(' [5]"},
     {'t', kByacc + "yydebug[9,trial]: state 12, reading token 40 ('(')",
      "12 back 2 token 40 '(' [12]"},
     {'t', kByacc + "yydebug[9,-1]: state 12, reading token 40 ('(')",
