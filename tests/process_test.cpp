@@ -219,6 +219,14 @@ TEST_F(Process, TheTraceAroundTheStep) {
         EXPECT_NE(row.find("line " + std::to_string(first) + " "), std::string::npos) << row;
     }
     EXPECT_EQ(fake::state.beeps, 1);
+    // The last reduction's result is underlined, not an older one's.
+    Open({30, 23, 24, 2}, {"Starting parse", "-> $$ = nterm e (1.1-4: )",
+                           "-> $$ = nterm e (2.1-2: )", "Next token is token IDENT (2.5-6: abc)"});
+    Run("+++i\x1b");
+    for (const auto& [row, underlined] : {std::pair{1, false}, {2, true}}) {
+        const fake::Cell cell = fake::Waits()[4].At(row, 7);  // the first column after the number
+        EXPECT_EQ((cell.attribute & 0x8000) != 0, underlined) << row;  // underlined
+    }
     // A location past the input's last line: the input does not fit the trace.
     Open({30, 23, 24, 2}, {"Starting parse", "Next token is token IDENT (5000.1-3: abc)"});
     Run("+i\x1b");
