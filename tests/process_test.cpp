@@ -314,6 +314,7 @@ const KeyRow kKeyRows[] = {
     // A resize is no key: the prompt and its text stay. In too small a window keys do nothing until
     // it is resized; Esc ends kwt there, even at a prompt or in help.
     {"g1@80x10\r", 1, 0, 0},
+    {"gx2\r", 2, 0, 0},  // the State: prompt takes digits only
     {"}@79x25}@80x25}", 2, 0, 0},
     {"g1@79x25", 0, 0, 0},
     {">@80x20}", 1, 0, 1},  // the bell of a jump that finds nothing takes the resize in

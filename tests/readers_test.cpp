@@ -187,6 +187,12 @@ const FormatRow kFormatRows[] = {
               "99999999999\nEntering state -1",
      "10" + kMoved + " [10]"},
     {'t', kBison + kDeep + "7\n" + kDeep.substr(0, 79), "4 back 67 token 11 (none) [0 1 2 3 4]"},
+    // A short line after one longer than a head (not a stack: it ends in x) shares nothing with
+    // the short one before it.
+    {'t',
+     kBison + "Stack now 0 1 2\nStack now 0" +
+         Lines(3000, [](std::size_t) { return std::string(" 5"); }) + "x\nStack now 0 1 2 3",
+     "3 back 2 token 11 (none) [0 1 2 3]"},
     // A deep stack's line of many kilobytes is read whole, up to its CR LF.
     {'t',
      kBison + "Stack now 0" + Lines(3000, [](std::size_t) { return std::string(" 9"); }) + "\r",
