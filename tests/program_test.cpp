@@ -188,6 +188,9 @@ TEST_F(Terminal, ColoursAsTheTerminalAllows) {
         EXPECT_EQ(std::make_tuple(terminal->Colour(kStatusRow, 0, false),
                                   terminal->Colour(kStatusRow, 0, true)),
                   std::make_tuple(row.barFore, row.barBack));
+        terminal->Press("t");  // the step's row marked in reverse video, with no '>'
+        ASSERT_TRUE(terminal->WaitForText(0, "Trace line") && terminal->WaitUntilReading());
+        for (int r = 1; r < kStatusRow; ++r) EXPECT_NE(terminal->Row(r).rfind('>', 0), 0u) << r;
         terminal->Press("\x1bOP");
         ASSERT_TRUE(terminal->WaitForText(kStatusRow, "Press any key to exit help"));
         EXPECT_EQ(
