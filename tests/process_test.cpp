@@ -233,6 +233,11 @@ TEST_F(Process, TheTraceAroundTheStep) {
     EXPECT_EQ(
         Shown(fake::Waits()[2], 1),
         Field("Line 5000 is past the input's end (1100 lines): is it the file the parser read?"));
+    // At the end of input, which has no location, the page shows no line: PgDn cannot move it.
+    Open({30, 23, 24, 2},
+         {"Starting parse", "Next token is token IDENT (3.1-2: x)", "Now at end of input."});
+    Run("++i}\x1b");
+    EXPECT_EQ(fake::state.beeps, 1);
     CloseInput();
 }
 
