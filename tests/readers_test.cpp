@@ -207,6 +207,9 @@ const FormatRow kFormatRows[] = {
      kBison +
          "Reducing stack by rule 5 (line 7):\n   $1 = token NUMBER (5)\nat state 5, next token 1",
      kStill},
+    // A rule past the listing's: its length is not known, and no table is read for it.
+    {'t', kBison + "Reduced stack 0 by rule 2147483647 (line 7); action deferred.  Now in state 5.",
+     "5 back 2 token 11 (none)"},
     {'t', kBison + "Next token is token \"==\" (x)", "2 back 1 token 261 \"==\""},
     {'t', kBison + "Reading a token: Next token is token \"==\" (x)", "2 back 1 token 261 \"==\""},
     // A merged stack is gone: the view follows the one it merged into.
