@@ -27,12 +27,8 @@ std::array<char, 256> szInputName{};
 }  // namespace
 
 bool OpenInput(const char* path) {
-    pfileInput = TextOpen(path);
-    if (pfileInput == nullptr) {
-        TextSayOpenFailed(path, "Cannot open the parser's input file");
-        return false;
-    }
-    SayWhenCopied(pfileInput, "input");
+    pfileInput = OpenReaderFile(path, "Cannot open the parser's input file", "input");
+    if (pfileInput == nullptr) return false;
     std::snprintf(szInputName.data(), szInputName.size(), "%s", path);
     lMarks[0] = 0;
     nMarks = 1;

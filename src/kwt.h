@@ -289,9 +289,10 @@ inline uint32_t HashBytes(const char* bytes, std::size_t length) {
 // the number does not fit 32 bits. On success `text` moves past it.
 bool ScanInt32(const char*& text, int32_t* value);
 
-// Says on the start-up lines that `file`, `what` the user calls it, is read
-// from a copy because it could not be read twice (a pipe, say).
-void SayWhenCopied(const TextFile* file, const char* what);
+// Opens `path` for one of the readers: where it cannot, says `failure` and
+// why; where it reads a copy of it (a pipe, which cannot be read twice),
+// says so on the start-up lines, calling the file `what`. Null on failure.
+TextFile* OpenReaderFile(const char* path, const char* failure, const char* what);
 
 // ---- input: the file the parser read ---------------------------------------
 extern TextFile* pfileInput;

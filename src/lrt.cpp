@@ -465,21 +465,29 @@ int64_t IndexLine(Indexer& index, const LineStart& line) {
     return line.next;
 }
 
-}  // namespace
-
+// Says on the start-up lines that `file` is read from a copy.
 void SayWhenCopied(const TextFile* file, const char* what) {
     const int64_t copied = TextCopiedLength(file);
     if (copied < 0) return;
     std::printf("The %s is a pipe: read from a copy (%" PRId64 " bytes)\n", what, copied);
 }
 
-bool OpenLRT(const char* path) {
-    pfileLRT = TextOpen(path);
-    if (pfileLRT == nullptr) {
-        TextSayOpenFailed(path, "Cannot open YACC LRT file! Use '-v' flag with YACC");
-        return false;
+}  // namespace
+
+TextFile* OpenReaderFile(const char* path, const char* failure, const char* what) {
+    TextFile* file = TextOpen(path);
+    if (file == nullptr) {
+        TextSayOpenFailed(path, failure);
+        return nullptr;
     }
-    SayWhenCopied(pfileLRT, "state file");
+    SayWhenCopied(file, what);
+    return file;
+}
+
+bool OpenLRT(const char* path) {
+    pfileLRT =
+        OpenReaderFile(path, "Cannot open YACC LRT file! Use '-v' flag with YACC", "state file");
+    if (pfileLRT == nullptr) return false;
     std::printf("Reading the state file...\n");
     nState = 0;
     nStates = 0;

@@ -179,12 +179,8 @@ bool ReadLineBytes(int64_t at, char* buffer, std::size_t size, std::size_t* got)
 // ---- the trace ---------------------------------------------------------------------------
 
 bool OpenTrace(const char* path) {
-    pfileTrace = TextOpen(path);
-    if (pfileTrace == nullptr) {
-        TextSayOpenFailed(path, "Cannot open YACC Trace file!");
-        return false;
-    }
-    SayWhenCopied(pfileTrace, "trace");
+    pfileTrace = OpenReaderFile(path, "Cannot open YACC Trace file!", "trace");
+    if (pfileTrace == nullptr) return false;
     ForgetNames();
     kind = TellKind(pfileTrace);
     firstLineStart = 0;
