@@ -5,6 +5,7 @@
 // pending, which leaves the parser in no numbered state until the `Reduce`
 // line. Its listing opens a state's block with `State N:` and ends the
 // states with a line of dashes; an item's dot is a standalone `*`.
+#include <algorithm>
 #include <cstring>
 
 #include "kinds.h"
@@ -31,6 +32,17 @@ enum class Form {
     kReturn,        // Return. Stack=[s1 .. sk] or Return. Stack=]
 };
 
+// The text of a line after its prefix: the bytes up to `end` may all be
+// read, and a zero ends the text, at `end` or before it. Every line is read,
+// so its forms are compared whole against the bytes left, which costs no
+// call (a zero differs from every form's bytes); what is scanned stops at
+// the zero. Nothing moves `at` past the zero.
+struct Words {
+    const char* at = nullptr;
+    const char* end = nullptr;
+    std::size_t Left() const { return static_cast<std::size_t>(end - at); }
+};
+
 // What a line says, after its prefix.
 struct Line {
     Form form = Form::kNone;
@@ -38,104 +50,141 @@ struct Line {
     std::size_t length = 0;
     uint32_t number = 0;   // the state it names
     uint32_t symbols = 0;  // the symbols a reduction takes off
-    const char* rest = nullptr;
+    Words rest;            // what follows `Return. Stack=`
 };
+
+Words WordsOf(const char* text) { return {text, text + std::strlen(text)}; }
+
+// The listing's lines are read by the same names, as zero-ended texts.
+using ::StartsWith;
+using ::Take;
+
+template <std::size_t N>
+bool StartsWith(const Words& words, const char (&word)[N]) {
+    return words.Left() >= N - 1 && std::memcmp(words.at, word, N - 1) == 0;
+}
+
+// Moves past `word` where the words start with it.
+template <std::size_t N>
+bool Take(Words& words, const char (&word)[N]) {
+    if (!StartsWith(words, word)) return false;
+    words.at += N - 1;
+    return true;
+}
 
 bool AtLineEnd(const char* text) {
     while (*text == ' ' || *text == '\t' || *text == '\r') ++text;
     return *text == '\0';
 }
 
-// `'X'`: the name runs to the first quote.
-bool TakeQuotedName(const char*& text, Line& line) {
-    if (*text != '\'') return false;
-    const char* end = std::strchr(text + 1, '\'');
-    if (end == nullptr || end == text + 1) return false;
-    line.name = text + 1;
-    line.length = static_cast<std::size_t>(end - line.name);
-    text = end + 1;
+bool AtLineEnd(const Words& words) { return AtLineEnd(words.at); }
+
+// A count that ends the line.
+bool TakeFinalCount(Words& words, uint32_t* value) {
+    return ScanCount(words.at, value) && AtLineEnd(words);
+}
+
+// A rule's number that ends the line; -2 stands for the accepting one.
+bool TakeFinalRule(Words& words) {
+    uint32_t rule = 0;
+    Take(words, "-");
+    return TakeFinalCount(words, &rule);
+}
+
+// `'X'`: the name runs to the next quote.
+bool TakeQuotedName(Words& words, Line& line) {
+    if (*words.at != '\'') return false;
+    const char* name = words.at + 1;
+    const char* end = name;
+    while (*end != '\'' && *end != '\0') ++end;
+    if (*end != '\'' || end == name) return false;
+    line.name = name;
+    line.length = static_cast<std::size_t>(end - name);
+    words.at = end + 1;
     return true;
 }
 
 // `go to state N` or `pending reduce R` to the end of the line.
-bool TakeTarget(const char* text, Form going, Form pending, Line& line) {
-    if (Take(text, "go to state ") && ScanFinalCount(text, &line.number)) {
+bool TakeTarget(Words& words, Form going, Form pending, Line& line) {
+    if (Take(words, "go to state ")) {
         line.form = going;
-        return true;
+        return TakeFinalCount(words, &line.number);
     }
-    int32_t rule = 0;
-    if (!Take(text, "pending reduce ") || !ScanInt32(text, &rule) || !AtLineEnd(text)) return false;
     line.form = pending;
-    return true;
+    return Take(words, "pending reduce ") && TakeFinalRule(words);
 }
 
 // `[L ::= s1 .. sk]`: counts the symbols of the right side.
-bool TakeRule(const char*& text, Line& line) {
-    if (*text != '[') return false;
-    const char* end = std::strchr(text, ']');
-    const char* arrow = std::strstr(text, "::=");
-    if (end == nullptr || arrow == nullptr || arrow > end) return false;
+bool TakeRule(Words& words, Line& line) {
+    if (*words.at != '[') return false;
+    const auto ends = [](const char* p) { return *p == ']' || *p == '\0'; };
+    const char* p = words.at + 1;
+    while (!ends(p) && !(p[0] == ':' && p[1] == ':' && p[2] == '=')) ++p;
+    if (ends(p)) return false;
     line.symbols = 0;
-    for (const char* p = arrow + 3; p < end;) {
-        while (p < end && *p == ' ') ++p;
-        if (p == end) break;
+    for (p += 3; !ends(p);) {
+        if (*p == ' ') {
+            ++p;
+            continue;
+        }
         ++line.symbols;
-        while (p < end && *p != ' ') ++p;
+        while (!ends(p) && *p != ' ') ++p;
     }
-    text = end + 1;
+    if (*p != ']') return false;
+    words.at = p + 1;
     return true;
 }
 
 // `R [rule][ without external action]` and what follows it.
-bool ReadReduce(const char* text, Line& line) {
+bool ReadReduce(Words& words, Line& line) {
     uint32_t rule = 0;
-    if (!ScanCount(text, &rule) || *text++ != ' ' || !TakeRule(text, line)) return false;
-    Take(text, " without external action");
-    if (Take(text, ", pop back to state ")) {
-        uint32_t state = 0;
-        if (!ScanCount(text, &state) || !Take(text, ".") || !AtLineEnd(text)) return false;
-        line.number = state;
+    if (!ScanCount(words.at, &rule) || !Take(words, " ") || !TakeRule(words, line)) return false;
+    Take(words, " without external action");
+    if (Take(words, ", pop back to state ")) {
         line.form = Form::kReduce;
-        return true;
+        return ScanCount(words.at, &line.number) && Take(words, ".") && AtLineEnd(words);
     }
     line.form = Form::kReduceEmpty;
-    return Take(text, ".") && AtLineEnd(text);
+    return Take(words, ".") && AtLineEnd(words);
 }
 
-bool ReadStackGrows(const char* text, Line& line) {
+bool ReadStackGrows(Words& words, Line& line) {
     uint32_t from = 0;
     uint32_t to = 0;
-    if (!ScanCount(text, &from) || !Take(text, " to ") || !ScanCount(text, &to) ||
-        !Take(text, " entries.") || !AtLineEnd(text)) {
-        return false;
-    }
     line.form = Form::kStackGrows;
-    return true;
+    return ScanCount(words.at, &from) && Take(words, " to ") && ScanCount(words.at, &to) &&
+           Take(words, " entries.") && AtLineEnd(words);
+}
+
+bool ReadInput(Words& words, Line& line) {
+    if (!Take(words, "Input ") || !TakeQuotedName(words, line)) return false;
+    if (Take(words, " in state ")) {
+        line.form = Form::kInput;
+        return TakeFinalCount(words, &line.number);
+    }
+    line.form = Form::kInputPending;
+    return Take(words, " with pending reduce ") && TakeFinalRule(words);
+}
+
+bool ReadShift(Words& words, Line& line) {
+    return TakeQuotedName(words, line) && Take(words, ", ") &&
+           TakeTarget(words, Form::kShift, Form::kShiftPending, line);
+}
+
+bool ReadGoto(Words& words, Line& line) {
+    return TakeQuotedName(words, line) && Take(words, ", ") &&
+           TakeTarget(words, Form::kGoto, Form::kGotoPending, line);
 }
 
 // The forms only lemon writes, which tell a trace's kind and its prefix.
-bool ReadTellingForm(const char* text, Line& line) {
-    switch (text[0]) {
-    case 'I': {
-        if (!Take(text, "Input ") || !TakeQuotedName(text, line)) return false;
-        if (Take(text, " in state ")) {
-            line.form = Form::kInput;
-            return ScanFinalCount(text, &line.number);
-        }
-        line.form = Form::kInputPending;
-        int32_t rule = 0;
-        return Take(text, " with pending reduce ") && ScanInt32(text, &rule) && AtLineEnd(text);
-    }
+bool ReadTellingForm(Words words, Line& line) {
+    switch (*words.at) {
+    case 'I': return ReadInput(words, line);
     case 'S':
-        if (Take(text, "Shift ")) {
-            return TakeQuotedName(text, line) && Take(text, ", ") &&
-                   TakeTarget(text, Form::kShift, Form::kShiftPending, line);
-        }
-        return Take(text, "Stack grows from ") && ReadStackGrows(text, line);
-    case '.':
-        return Take(text, "... then shift ") && TakeQuotedName(text, line) && Take(text, ", ") &&
-               TakeTarget(text, Form::kGoto, Form::kGotoPending, line);
-    case 'R': return Take(text, "Reduce ") && ReadReduce(text, line);
+        if (Take(words, "Shift ")) return ReadShift(words, line);
+        return Take(words, "Stack grows from ") && ReadStackGrows(words, line);
+    case '.': return Take(words, "... then shift ") && ReadGoto(words, line);
+    case 'R': return Take(words, "Reduce ") && ReadReduce(words, line);
     default: return false;
     }
 }
@@ -146,37 +195,87 @@ bool Names(const Line& line, const char* name) {
 }
 
 // The other forms, which a program might also write.
-bool ReadOtherForm(const char* text, Line& line) {
-    switch (text[0]) {
+Form OtherForm(Words words, Line& line) {
+    switch (*words.at) {
     case 'P':
-        if (Take(text, "Popping ")) {
-            line.form = Form::kPopping;
-            line.name = text;
-            line.length = std::strcspn(text, " \t\r");
-        }
-        break;
-    case 'A':
-        if (StartsWith(text, "Accept!")) line.form = Form::kAccept;
-        break;
+        if (!Take(words, "Popping ")) return Form::kNone;
+        line.name = words.at;
+        line.length = std::strcspn(words.at, " \t\r");
+        return Form::kPopping;
+    case 'A': return StartsWith(words, "Accept!") ? Form::kAccept : Form::kNone;
     case 'S':
-        if (StartsWith(text, "Syntax Error!")) line.form = Form::kSyntaxError;
-        if (StartsWith(text, "Stack Overflow!")) line.form = Form::kDropToken;
-        break;
+        if (StartsWith(words, "Syntax Error!")) return Form::kSyntaxError;
+        return StartsWith(words, "Stack Overflow!") ? Form::kDropToken : Form::kNone;
     case 'D':
     case 'F':
-        if (StartsWith(text, "Discard input token ") || StartsWith(text, "Fail!")) {
-            line.form = Form::kDropToken;
+        if (StartsWith(words, "Discard input token ") || StartsWith(words, "Fail!")) {
+            return Form::kDropToken;
         }
-        break;
+        return Form::kNone;
     case 'R':
-        if (Take(text, "Return. Stack=")) {
-            line.form = Form::kReturn;
-            line.rest = text;
-        }
-        break;
-    default: break;
+        if (!Take(words, "Return. Stack=")) return Form::kNone;
+        line.rest = words;
+        return Form::kReturn;
+    default: return Form::kNone;
     }
+}
+
+// What the words say: a form of either kind, or none.
+bool ReadLine(const Words& words, Line& line) {
+    if (ReadTellingForm(words, line)) return true;
+    line = Line{};
+    line.form = OtherForm(words, line);
     return line.form != Form::kNone;
+}
+
+// ---- the stack a Return line lists -------------------------------------------------------
+
+// A whole line lists no more entries than this.
+constexpr uint32_t kWrittenDepthMax = kLineHeadSize / 2;
+
+// The names of the stack last written out, as a `Return` list writes them
+// (`s1 s2 .. sk`, above state 0's entry). A parser changes its stack at the
+// top, so the next stack is written again only above the entries the two
+// share: the pool reuses an entry only when it collects, so until then the
+// same entry stands for the same names.
+struct WrittenStack {
+    uint32_t collections = 0;  // StackCollections() when written
+    uint32_t depth = 0;        // 0: none written
+    std::array<StackHandle, kWrittenDepthMax> entries{};
+    std::array<uint16_t, kWrittenDepthMax> ends{};  // where each entry's name ends in text
+    std::array<char, kLineHeadSize + kTokenNameSize> text{};
+};
+WrittenStack written;
+
+// Writes out the names of `stack`, `depth` entries deep; false where an
+// entry has no name the table holds whole, or the entries skip a depth.
+bool WriteStack(StackHandle stack, uint32_t depth) {
+    const bool sameEntries = written.depth > 0 && written.collections == StackCollections();
+    uint32_t shared = depth;  // the entries below this depth are written already
+    for (StackHandle entry = stack; shared > 0; entry = StackBelow(entry)) {
+        const uint32_t at = shared - 1;
+        if (sameEntries && at < written.depth && written.entries[at] == entry) break;
+        if (StackEntryDepth(entry) != at) {
+            written.depth = 0;
+            return false;
+        }
+        written.entries[at] = entry;
+        --shared;
+    }
+    written.depth = 0;
+    std::size_t end = shared > 1 ? written.ends[shared - 1] : 0;
+    written.ends[0] = 0;
+    for (uint32_t at = std::max(shared, 1u); at < depth; ++at) {
+        if (at > 1) written.text[end++] = ' ';
+        const std::size_t length =
+            WriteTraceTokenName(StackSymbol(written.entries[at]), written.text.data() + end);
+        end += length;
+        if (length == 0 || end > kLineHeadSize) return false;
+        written.ends[at] = static_cast<uint16_t>(end);
+    }
+    written.depth = depth;
+    written.collections = StackCollections();
+    return true;
 }
 
 // ---- the prefix --------------------------------------------------------------------------
@@ -185,9 +284,26 @@ constexpr std::size_t kPrefixSize = 256;
 std::array<char, kPrefixSize> szPrefix{};
 std::size_t prefixLength = 0;
 
-// The text after the prefix, or null for a line without it: the program's own.
-const char* AfterPrefix(const char* line) {
-    return std::strncmp(line, szPrefix.data(), prefixLength) == 0 ? line + prefixLength : nullptr;
+// The words of `trace` after the prefix; false for a line without it: the
+// program's own. The head holds the line's first bytes up to its size (a
+// zero among them ends the text, and differs from every byte of the prefix).
+bool AfterPrefix(const TraceLine& trace, Words* words) {
+    const auto length =
+        static_cast<std::size_t>(std::min<int64_t>(trace.length, kLineHeadSize - 1));
+    if (length < prefixLength) return false;
+    std::size_t at = 0;
+    for (; at + 8 <= prefixLength; at += 8) {
+        uint64_t text = 0;
+        uint64_t prefix = 0;
+        std::memcpy(&text, trace.head + at, 8);
+        std::memcpy(&prefix, szPrefix.data() + at, 8);
+        if (text != prefix) return false;
+    }
+    for (; at < prefixLength; ++at) {
+        if (trace.head[at] != szPrefix[at]) return false;
+    }
+    *words = {trace.head + prefixLength, trace.head + length};
+    return true;
 }
 
 // A line in a form only lemon writes, after any text: that text is the
@@ -196,12 +312,13 @@ bool Recognise(const char* line) {
     for (const char* key : {"Input '", "Shift '", "... then shift '", "Reduce ", "Stack grows "}) {
         const char* at = std::strstr(line, key);
         Line read;
-        if (at == nullptr || !ReadTellingForm(at, read)) continue;
+        if (at == nullptr || !ReadTellingForm(WordsOf(at), read)) continue;
         const auto length = static_cast<std::size_t>(at - line);
         if (length >= kPrefixSize) return false;
         std::memcpy(szPrefix.data(), line, length);
         szPrefix[length] = '\0';
         prefixLength = length;
+        written.depth = 0;
         return true;
     }
     return false;
@@ -260,29 +377,30 @@ void Pop(ParserView& view, uint32_t count) {
 // `Return. Stack=[s1 .. sk]`: the symbols above state 0's entry, bottom
 // first. A stack that holds others is not what kwt took it for.
 
+// The stack's symbols by depth, state 0's entry first.
+std::array<uint16_t, kStackDepthMax> stackSymbols{};
+
 // Whether `list`, `s1 .. sk]` (its `[` passed) and whole, names the
-// stack's symbols: read from its end, as the stack from its top.
-bool ListsStack(StackHandle stack, const char* list) {
-    const char* end = std::strchr(list, ']');
-    if (end == nullptr || !AtLineEnd(end + 1)) return false;
-    bool more = end > list;
-    for (; StackDepth(stack) > 1; stack = StackBelow(stack)) {
-        const char* start = end;
-        while (start > list && start[-1] != ' ') --start;
-        const auto length = static_cast<std::size_t>(end - start);
-        if (!more || length == 0 || !IsTraceTokenName(StackSymbol(stack), start, length)) {
-            return false;
-        }
-        more = start > list;
-        end = more ? start - 1 : list;
+// stack's symbols.
+bool ListsStack(StackHandle stack, const Words& list) {
+    // The list ends the line: its `]` is the last byte before the blanks
+    // that may follow. A zero in the list differs from every name's bytes.
+    const char* close = list.end;
+    while (close > list.at && (close[-1] == ' ' || close[-1] == '\t' || close[-1] == '\r')) --close;
+    if (close == list.at || *--close != ']') return false;
+    const uint32_t depth = StackDepth(stack);
+    if (depth > kWrittenDepthMax) return false;
+    if (WriteStack(stack, depth)) {
+        const std::size_t length = written.ends[depth - 1];
+        return length == static_cast<std::size_t>(close - list.at) &&
+               std::memcmp(written.text.data(), list.at, length) == 0;
     }
-    return !more;
+    StackSymbols(stack, stackSymbols);
+    return AreTraceTokenNames(stackSymbols.data() + 1, depth - 1, list.at, close);
 }
 
 // The same, for a list longer than a line's head: read from the file, from
-// its start, against the stack's symbols by depth.
-std::array<uint16_t, kStackDepthMax> stackSymbols{};
-
+// its start.
 bool ListsStackAtLength(StackHandle stack, const TraceLine& trace, const char* list) {
     const uint32_t depth = StackSymbols(stack, stackSymbols);
     uint32_t index = 1;  // the next symbol to meet; state 0's entry names none
@@ -308,19 +426,19 @@ bool ListsStackAtLength(StackHandle stack, const TraceLine& trace, const char* l
     return same && ended && index == depth;
 }
 
-void CheckStack(ParserView& view, const TraceLine& trace, const char* list) {
+void CheckStack(ParserView& view, const TraceLine& trace, Words list) {
     StackHandle& stack = view.stacks[0];
     if (StackDepth(stack) == 0) return;
-    if (*list == '[') ++list;
-    const bool whole = static_cast<int64_t>(std::strlen(trace.head)) == trace.length;
-    const bool same = whole ? ListsStack(stack, list) : ListsStackAtLength(stack, trace, list);
+    Take(list, "[");
+    const bool whole = static_cast<int64_t>(list.end - trace.head) == trace.length;
+    const bool same = whole ? ListsStack(stack, list) : ListsStackAtLength(stack, trace, list.at);
     if (!same) stack = kUnknownStack;
 }
 
 void Interpret(ParserView& view, const TraceLine& trace, uint32_t /*screen*/) {
-    const char* text = AfterPrefix(trace.head);
+    Words words;
     Line line;
-    if (text == nullptr || (!ReadTellingForm(text, line) && !ReadOtherForm(text, line))) return;
+    if (!AfterPrefix(trace, &words) || !ReadLine(words, line)) return;
     StackHandle& stack = view.stacks[0];
     switch (line.form) {
     case Form::kInput:
@@ -364,9 +482,15 @@ void Interpret(ParserView& view, const TraceLine& trace, uint32_t /*screen*/) {
     }
 }
 
-bool IsErrorLine(const char* head) {
-    const char* text = AfterPrefix(head);
-    return text != nullptr && text[0] == 'S' && StartsWith(text, "Syntax Error!");
+bool IsErrorLine(const TraceLine& trace) {
+    // Most lines differ in the two bytes after the prefix, which the head
+    // holds (or its zero) where the line is longer than the prefix.
+    const char* form = trace.head + prefixLength;
+    if (trace.length <= static_cast<int64_t>(prefixLength) || form[0] != 'S' || form[1] != 'y') {
+        return false;
+    }
+    Words words;
+    return AfterPrefix(trace, &words) && StartsWith(words, "Syntax Error!");
 }
 
 // ---- the listing -------------------------------------------------------------------------

@@ -72,7 +72,7 @@ void Interpret(ParserView& view, const TraceLine& line, uint32_t screen) {
         view.returnState = screen;
         view.state = static_cast<uint32_t>(recovery);
     }
-    view.flags = !line.holdsNoErrorKey && IsYaccErrorLine(line.head) ? 0 : kNewErrorAllowed;
+    view.flags = !line.holdsNoErrorKey && IsYaccErrorLine(line) ? 0 : kNewErrorAllowed;
 }
 
 // ---- the listing -------------------------------------------------------------------------

@@ -36,9 +36,9 @@ struct TraceForms {
     ParserView (*FirstView)();
     // Turns the view before `line` into the view after it (see InterpretLine).
     void (*Interpret)(ParserView& view, const TraceLine& line, uint32_t screen);
-    // Whether the first bytes of a line, `head`, make it an error line. One
-    // error lasts until Interpret allows a new one (kNewErrorAllowed).
-    bool (*IsErrorLine)(const char* head);
+    // Whether the first bytes of a line (its head) make it an error line.
+    // One error lasts until Interpret allows a new one (kNewErrorAllowed).
+    bool (*IsErrorLine)(const TraceLine& line);
     // Every error line holds the first of these, or the second (or null).
     const char* errorKey;
     const char* otherErrorKey;
@@ -119,8 +119,19 @@ inline bool Take(const char*& text, const char* start) {
     return true;
 }
 // An unsigned number of digits only, moving `text` past it; false for none
-// and for one past 2^31 - 1.
-bool ScanCount(const char*& text, uint32_t* value);
+// and for one past 2^31 - 1. Inline: every trace line has one or more.
+inline bool ScanCount(const char*& text, uint32_t* value) {
+    if (!IsDigit(*text)) return false;
+    uint64_t number = 0;
+    const char* p = text;
+    for (; IsDigit(*p); ++p) {
+        number = number * 10 + static_cast<uint64_t>(*p - '0');
+        if (number > INT32_MAX) return false;
+    }
+    *value = static_cast<uint32_t>(number);
+    text = p;
+    return true;
+}
 // A number that ends the line (blanks and a CR may follow).
 bool ScanFinalCount(const char* text, uint32_t* value);
 // The parser is now in `state`; the state it leaves becomes the return state.
@@ -143,7 +154,7 @@ ParserView FirstViewWithStack();
 // byacc's, btyacc's, bison's and kwt's own error lines: those that start
 // with `error:` or `Error:` and those that contain `error recovery`, `ERROR
 // recovery` or `syntax error`.
-bool IsYaccErrorLine(const char* head);
+bool IsYaccErrorLine(const TraceLine& line);
 
 // Feeds `consume` the bytes of `line` from `from` (a place in its head) to
 // its end, in runs, reading from the trace what the head does not hold; up
@@ -178,6 +189,13 @@ uint16_t NameIndex(const char* name, std::size_t length);
 // Whether the name at `index` is the `length` bytes at `name` (as far as
 // the table keeps names).
 bool IsTraceTokenName(uint16_t index, const char* name, std::size_t length);
+// Whether [list, end), names parted by single blanks, names the `count`
+// names at `indices`, in order.
+bool AreTraceTokenNames(const uint16_t* indices, uint32_t count, const char* list, const char* end);
+// Writes the name at `index` to `out`, which has room for kTokenNameSize
+// bytes, and gives its length; 0 where there is none, or where the table
+// keeps only its first bytes.
+std::size_t WriteTraceTokenName(uint16_t index, char* out);
 
 // ---- the yacc-style listing ----------------------------------------------------------------
 

@@ -72,14 +72,52 @@ const TraceForms* TellKind(TextFile* file) {
     return found != nullptr ? found : &kKindOwn.trace;
 }
 
-}  // namespace
-
 // ---- what the kinds share ----------------------------------------------------------------
+
+// Names are short: compared byte by byte, they cost no call.
+bool SameBytes(const char* a, const char* b, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
+// A hash of a name for its slot in the table, of every byte but 8 at a
+// time: a short name (the most) costs one multiplication. Loads that
+// overlap cover the bytes a whole word would pass.
+uint32_t HashName(const char* name, std::size_t length) {
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+    uint64_t hash = length;
+    const auto mix = [&hash](uint64_t word) { hash = (hash ^ word) * kMultiplier; };
+    if (length >= 8) {
+        uint64_t word = 0;
+        for (std::size_t at = 0; at + 8 < length; at += 8) {
+            std::memcpy(&word, name + at, 8);
+            mix(word);
+        }
+        std::memcpy(&word, name + length - 8, 8);
+        mix(word);
+    } else if (length >= 4) {
+        uint32_t first = 0;
+        uint32_t last = 0;
+        std::memcpy(&first, name, 4);
+        std::memcpy(&last, name + length - 4, 4);
+        mix(uint64_t{first} << 32 | last);
+    } else {
+        const auto byte = [name](std::size_t at) {
+            return uint64_t{static_cast<unsigned char>(name[at])};
+        };
+        mix(byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16);
+    }
+    return static_cast<uint32_t>(hash >> 32);
+}
+
+}  // namespace
 
 uint16_t NameIndex(const char* name, std::size_t length) {
     if (length == 0) return 0;
     if (length > kTokenNameSize - 1) length = kTokenNameSize - 1;
-    const uint32_t hash = HashBytes(name, length);
+    const uint32_t hash = HashName(name, length);
     for (std::size_t probe = 0; probe < kNameSlots; ++probe) {
         uint16_t& slot = nameSlots[(hash + probe) % kNameSlots];
         if (slot == 0) {
@@ -90,25 +128,11 @@ uint16_t NameIndex(const char* name, std::size_t length) {
             nameLengths[slot] = static_cast<uint8_t>(length);
             return slot;
         }
-        // Where the kept name is shorter, its zero comes before `length`,
-        // and `name` holds none.
-        const char* known = szTraceName[slot].data();
-        if (known[length] == '\0' && std::memcmp(known, name, length) == 0) return slot;
+        if (nameLengths[slot] == length && SameBytes(szTraceName[slot].data(), name, length)) {
+            return slot;
+        }
     }
     return 0;
-}
-
-bool ScanCount(const char*& text, uint32_t* value) {
-    if (!IsDigit(*text)) return false;
-    uint64_t number = 0;
-    const char* p = text;
-    for (; IsDigit(*p); ++p) {
-        number = number * 10 + static_cast<uint64_t>(*p - '0');
-        if (number > INT32_MAX) return false;
-    }
-    *value = static_cast<uint32_t>(number);
-    text = p;
-    return true;
 }
 
 bool ScanFinalCount(const char* text, uint32_t* value) {
@@ -161,7 +185,8 @@ ParserView FirstViewWithStack() {
     return view;
 }
 
-bool IsYaccErrorLine(const char* head) {
+bool IsYaccErrorLine(const TraceLine& line) {
+    const char* head = line.head;
     return std::strncmp(head, "error:", 6) == 0 || std::strncmp(head, "Error:", 6) == 0 ||
            std::strstr(head, "error recovery") != nullptr ||
            std::strstr(head, "ERROR recovery") != nullptr ||
@@ -338,14 +363,14 @@ void InterpretLine(ParserView& view, const TraceLine& line, uint32_t screen) {
     kind->Interpret(view, line, screen);
     // An error line ends what allows a new error: one error lasts until the
     // kind allows the next (a generator's parser shifts a real token).
-    if (!line.holdsNoErrorKey && kind->IsErrorLine(line.head)) {
+    if (!line.holdsNoErrorKey && kind->IsErrorLine(line)) {
         view.flags = static_cast<uint8_t>(view.flags & ~kNewErrorAllowed);
     }
 }
 
 bool StartsNewError(const ParserView& before, const TraceLine& line) {
     return !IsShownOnly(line.start) && (before.flags & kNewErrorAllowed) != 0 &&
-           !line.holdsNoErrorKey && kind->IsErrorLine(line.head);
+           !line.holdsNoErrorKey && kind->IsErrorLine(line);
 }
 
 void TraceErrorKeys(const char** key, const char** otherKey) {
@@ -356,7 +381,33 @@ void TraceErrorKeys(const char** key, const char** otherKey) {
 bool IsTraceTokenName(uint16_t index, const char* name, std::size_t length) {
     if (length > kTokenNameSize - 1) length = kTokenNameSize - 1;
     return index > 0 && index <= traceNames && nameLengths[index] == length &&
-           std::memcmp(szTraceName[index].data(), name, length) == 0;
+           SameBytes(szTraceName[index].data(), name, length);
+}
+
+bool AreTraceTokenNames(const uint16_t* indices, uint32_t count, const char* list,
+                        const char* end) {
+    if (list == end) return count == 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        const char* name = list;
+        while (list < end && *list != ' ') ++list;
+        if (!IsTraceTokenName(indices[k], name, static_cast<std::size_t>(list - name))) {
+            return false;
+        }
+        if (list == end) return k + 1 == count;
+        ++list;
+    }
+    return false;
+}
+
+std::size_t WriteTraceTokenName(uint16_t index, char* out) {
+    if (index == 0 || index > traceNames) return 0;
+    const std::size_t length = nameLengths[index];
+    if (length == kTokenNameSize - 1) return 0;
+    // A fixed size is copied without a loop: a row is two halves.
+    constexpr std::size_t kHalf = kTokenNameSize / 2;
+    std::memcpy(out, szTraceName[index].data(), kHalf);
+    if (length > kHalf) std::memcpy(out + kHalf, szTraceName[index].data() + kHalf, kHalf);
+    return length;
 }
 
 const char* TraceTokenName(uint16_t index) {

@@ -229,12 +229,27 @@ const FormatRow kFormatRows[] = {
     {'t', kLemon + "p: Input 'B' in state 0\np: Shift 'B', go to state 3\np: Popping A\nPopping B",
      "3 back 0 token 0 (none)"},
     {'t', kLemon + "p: Input 'A' in state 4", "4 back 2 token 11 A"},
+    {'t', kLemon + "p: Input 'A' in state 4\nq: Input 'B' in state 5", "4 back 2 token 11 A"},
     // A parse that starts again starts with a stack of state 0 alone.
     {'t',
      kLemon + "p: Shift 'A', go to state 3\np: Input 'B' in state 0\np: Shift 'B', go to state 5",
      "5 back 0 token 0 (none) [0 5]"},
     {'t', kLemon + "p: Shift 'A', go to state 3\np: Return. Stack=[A A]",
      "3 back 2 token 0 (none)"},
+    // The names written out for one Return line are kept for the next only below its new top.
+    {'t',
+     kLemon + "p: Shift 'A', go to state 3\np: Shift 'B', go to state 4\np: Return. Stack=[A B]\n"
+              "p: Popping B\np: Shift 'C', go to state 5\np: Return. Stack=[A C]",
+     "5 back 3 token 0 (none) [0 3 5]"},
+    {'t',
+     kLemon + "p: Shift 'A', go to state 3\np: Shift 'B', go to state 4\np: Return. Stack=[A B]\n"
+              "p: Popping B\np: Shift 'C', go to state 5\np: Return. Stack=[A B]",
+     "5 back 3 token 0 (none)"},
+    // A name longer than the table keeps is compared as far as it keeps it.
+    {'t',
+     kLemon + "p: Shift '" + std::string(70, 'A') + "', go to state 3\np: Return. Stack=[" +
+         std::string(70, 'A') + "]",
+     "3 back 2 token 0 (none) [0 3]"},
     {'t', "Input 'A' in state 0\nShift 'A', go to state 3\nShift 'A', pending reduce 1",
      "3 back 2 token 0 (none) [0 3 4294967294]"},
     {'t',
