@@ -230,6 +230,8 @@ const FormatRow kFormatRows[] = {
      "3 back 0 token 0 (none)"},
     {'t', kLemon + "p: Input 'A' in state 4", "4 back 2 token 11 A"},
     {'t', kLemon + "p: Input 'A' in state 4\nq: Input 'B' in state 5", "4 back 2 token 11 A"},
+    // A line that starts in one of lemon's forms but ends otherwise is the program's own.
+    {'t', kLemon + "p: Input 'A' in state 4\np: Input 'B' in state 5x", "4 back 2 token 11 A"},
     // A parse that starts again starts with a stack of state 0 alone.
     {'t',
      kLemon + "p: Shift 'A', go to state 3\np: Input 'B' in state 0\np: Shift 'B', go to state 5",
