@@ -291,17 +291,7 @@ bool AfterPrefix(const TraceLine& trace, Words* words) {
     const auto length =
         static_cast<std::size_t>(std::min<int64_t>(trace.length, kLineHeadSize - 1));
     if (length < prefixLength) return false;
-    std::size_t at = 0;
-    for (; at + 8 <= prefixLength; at += 8) {
-        uint64_t text = 0;
-        uint64_t prefix = 0;
-        std::memcpy(&text, trace.head + at, 8);
-        std::memcpy(&prefix, szPrefix.data() + at, 8);
-        if (text != prefix) return false;
-    }
-    for (; at < prefixLength; ++at) {
-        if (trace.head[at] != szPrefix[at]) return false;
-    }
+    if (std::memcmp(trace.head, szPrefix.data(), prefixLength) != 0) return false;
     *words = {trace.head + prefixLength, trace.head + length};
     return true;
 }
@@ -380,28 +370,10 @@ void Pop(ParserView& view, uint32_t count) {
 // The stack's symbols by depth, state 0's entry first.
 std::array<uint16_t, kStackDepthMax> stackSymbols{};
 
-// Whether `list`, `s1 .. sk]` (its `[` passed) and whole, names the
-// stack's symbols.
-bool ListsStack(StackHandle stack, const Words& list) {
-    // The list ends the line: its `]` is the last byte before the blanks
-    // that may follow. A zero in the list differs from every name's bytes.
-    const char* close = list.end;
-    while (close > list.at && (close[-1] == ' ' || close[-1] == '\t' || close[-1] == '\r')) --close;
-    if (close == list.at || *--close != ']') return false;
-    const uint32_t depth = StackDepth(stack);
-    if (depth > kWrittenDepthMax) return false;
-    if (WriteStack(stack, depth)) {
-        const std::size_t length = written.ends[depth - 1];
-        return length == static_cast<std::size_t>(close - list.at) &&
-               std::memcmp(written.text.data(), list.at, length) == 0;
-    }
-    StackSymbols(stack, stackSymbols);
-    return AreTraceTokenNames(stackSymbols.data() + 1, depth - 1, list.at, close);
-}
-
-// The same, for a list longer than a line's head: read from the file, from
-// its start.
-bool ListsStackAtLength(StackHandle stack, const TraceLine& trace, const char* list) {
+// Whether `list`, `s1 .. sk]` (its `[` passed), names the stack's symbols,
+// name by name as the file gives them: a list longer than a line's head, or
+// one with a name the table keeps only the start of.
+bool ListsStackByName(StackHandle stack, const TraceLine& trace, const char* list) {
     const uint32_t depth = StackSymbols(stack, stackSymbols);
     uint32_t index = 1;  // the next symbol to meet; state 0's entry names none
     std::array<char, kTokenNameSize> name{};
@@ -426,12 +398,29 @@ bool ListsStackAtLength(StackHandle stack, const TraceLine& trace, const char* l
     return same && ended && index == depth;
 }
 
+// The same for a list the head holds whole: against the stack's names
+// written out.
+bool ListsStack(StackHandle stack, const TraceLine& trace, const Words& list) {
+    // The list ends the line: its `]` is the last byte before the blanks
+    // that may follow. A zero in the list differs from every name's bytes.
+    const char* close = list.end;
+    while (close > list.at && (close[-1] == ' ' || close[-1] == '\t' || close[-1] == '\r')) --close;
+    if (close == list.at || *--close != ']') return false;
+    const uint32_t depth = StackDepth(stack);
+    if (depth > kWrittenDepthMax) return false;
+    if (!WriteStack(stack, depth)) return ListsStackByName(stack, trace, list.at);
+    const std::size_t length = written.ends[depth - 1];
+    return length == static_cast<std::size_t>(close - list.at) &&
+           std::memcmp(written.text.data(), list.at, length) == 0;
+}
+
 void CheckStack(ParserView& view, const TraceLine& trace, Words list) {
     StackHandle& stack = view.stacks[0];
     if (StackDepth(stack) == 0) return;
     Take(list, "[");
     const bool whole = static_cast<int64_t>(list.end - trace.head) == trace.length;
-    const bool same = whole ? ListsStack(stack, list) : ListsStackAtLength(stack, trace, list.at);
+    const bool same =
+        whole ? ListsStack(stack, trace, list) : ListsStackByName(stack, trace, list.at);
     if (!same) stack = kUnknownStack;
 }
 

@@ -189,9 +189,6 @@ uint16_t NameIndex(const char* name, std::size_t length);
 // Whether the name at `index` is the `length` bytes at `name` (as far as
 // the table keeps names).
 bool IsTraceTokenName(uint16_t index, const char* name, std::size_t length);
-// Whether [list, end), names parted by single blanks, names the `count`
-// names at `indices`, in order.
-bool AreTraceTokenNames(const uint16_t* indices, uint32_t count, const char* list, const char* end);
 // Writes the name at `index` to `out`, which has room for kTokenNameSize
 // bytes, and gives its length; 0 where there is none, or where the table
 // keeps only its first bytes.

@@ -82,42 +82,12 @@ bool SameBytes(const char* a, const char* b, std::size_t length) {
     return true;
 }
 
-// A hash of a name for its slot in the table, of every byte but 8 at a
-// time: a short name (the most) costs one multiplication. Loads that
-// overlap cover the bytes a whole word would pass.
-uint32_t HashName(const char* name, std::size_t length) {
-    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
-    uint64_t hash = length;
-    const auto mix = [&hash](uint64_t word) { hash = (hash ^ word) * kMultiplier; };
-    if (length >= 8) {
-        uint64_t word = 0;
-        for (std::size_t at = 0; at + 8 < length; at += 8) {
-            std::memcpy(&word, name + at, 8);
-            mix(word);
-        }
-        std::memcpy(&word, name + length - 8, 8);
-        mix(word);
-    } else if (length >= 4) {
-        uint32_t first = 0;
-        uint32_t last = 0;
-        std::memcpy(&first, name, 4);
-        std::memcpy(&last, name + length - 4, 4);
-        mix(uint64_t{first} << 32 | last);
-    } else {
-        const auto byte = [name](std::size_t at) {
-            return uint64_t{static_cast<unsigned char>(name[at])};
-        };
-        mix(byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16);
-    }
-    return static_cast<uint32_t>(hash >> 32);
-}
-
 }  // namespace
 
 uint16_t NameIndex(const char* name, std::size_t length) {
     if (length == 0) return 0;
     if (length > kTokenNameSize - 1) length = kTokenNameSize - 1;
-    const uint32_t hash = HashName(name, length);
+    const uint32_t hash = HashBytes(name, length);
     for (std::size_t probe = 0; probe < kNameSlots; ++probe) {
         uint16_t& slot = nameSlots[(hash + probe) % kNameSlots];
         if (slot == 0) {
@@ -382,21 +352,6 @@ bool IsTraceTokenName(uint16_t index, const char* name, std::size_t length) {
     if (length > kTokenNameSize - 1) length = kTokenNameSize - 1;
     return index > 0 && index <= traceNames && nameLengths[index] == length &&
            SameBytes(szTraceName[index].data(), name, length);
-}
-
-bool AreTraceTokenNames(const uint16_t* indices, uint32_t count, const char* list,
-                        const char* end) {
-    if (list == end) return count == 0;
-    for (uint32_t k = 0; k < count; ++k) {
-        const char* name = list;
-        while (list < end && *list != ' ') ++list;
-        if (!IsTraceTokenName(indices[k], name, static_cast<std::size_t>(list - name))) {
-            return false;
-        }
-        if (list == end) return k + 1 == count;
-        ++list;
-    }
-    return false;
 }
 
 std::size_t WriteTraceTokenName(uint16_t index, char* out) {
